@@ -1,0 +1,6 @@
+#include "package/cipher/LbSymmetricCipher.h"
+
+TLbSymmetricCipher::TLbSymmetricCipher(QObject *AOwner)
+    : TLbCipher(AOwner)
+{
+}
