@@ -1,7 +1,22 @@
-#include <QApplication>
+#include "app/Application.h"
+#include "app/wMain.h"
+#include "platform/SingleInstance.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
+
+    // Before any window: a refused start shows nothing and ends with 0.
+    TSingleInstance instance;
+    if (!instance.CheckSingleInstance())
+        return 0;
+    QObject::connect(&instance, &TSingleInstance::activateRequested, &app,
+                     &TApplication::bringMainWindowToFront);
+
+    // FormCreate runs inside: its errors are shown before the window is,
+    // and the window comes up all the same.
+    TfrmMain frmMain;
+    frmMain.show();
+    app.exec();
     return 0;
 }

@@ -1,0 +1,39 @@
+#include "app/MessageBoxPresenter.h"
+
+#include <QPushButton>
+#include <QWidget>
+
+namespace {
+
+class TQMessageBoxPresenter final : public IMessageBoxPresenter
+{
+public:
+    QMessageBox::StandardButton present(const TMessageBoxRequest &request) override
+    {
+        QWidget *owner = request.owner ? request.owner->window() : nullptr;
+        QMessageBox box(request.icon, request.caption, request.text, QMessageBox::NoButton, owner);
+        for (QMessageBox::StandardButton button : request.buttons)
+            box.addButton(button);
+        if (!request.buttons.isEmpty())
+            box.setDefaultButton(request.buttons.first());
+        // Modal to the owner only; a box without owner leaves every window usable.
+        box.setWindowModality(Qt::WindowModal);
+        box.exec();
+        return box.standardButton(box.clickedButton());
+    }
+};
+
+TQMessageBoxPresenter gDefaultPresenter;
+IMessageBoxPresenter *gPresenter = &gDefaultPresenter;
+
+} // namespace
+
+IMessageBoxPresenter &MessageBoxPresenter::instance()
+{
+    return *gPresenter;
+}
+
+void MessageBoxPresenter::setInstance(IMessageBoxPresenter *presenter)
+{
+    gPresenter = presenter ? presenter : &gDefaultPresenter;
+}

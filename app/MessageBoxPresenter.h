@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// One box as the platform is asked to show it.
+struct TMessageBoxRequest
+{
+    QWidget *owner = nullptr; // the window the box is modal to; none disables no window
+    QString caption;
+    QString text; // exactly as shown
+    QList<QMessageBox::StandardButton> buttons; // in order; the first is the default
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Shows a modal box and returns the button that closed it (NoButton when none
+// did). Every box of the tool goes through the installed presenter, so tests
+// can answer boxes without a screen.
+class IMessageBoxPresenter
+{
+public:
+    virtual ~IMessageBoxPresenter() = default;
+    virtual QMessageBox::StandardButton present(const TMessageBoxRequest &request) = 0;
+};
+
+class MessageBoxPresenter
+{
+public:
+    static IMessageBoxPresenter &instance();
+    // Replaces the presenter (nullptr restores the QMessageBox one). The caller keeps ownership.
+    static void setInstance(IMessageBoxPresenter *presenter);
+};

@@ -1,0 +1,128 @@
+#include "platform/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a refused start waits to hand its request to the running copy.
+constexpr int HandOverTimeoutMs = 2000;
+
+bool isPrivateDirectory(const QByteArray &path)
+{
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+} // namespace
+
+TSingleInstance::TSingleInstance(QObject *parent)
+    : TSingleInstance(QCoreApplication::applicationFilePath(), sessionDirectory(), parent)
+{
+}
+
+TSingleInstance::TSingleInstance(const QString &executablePath, const QString &sessionDirectory,
+                                 QObject *parent)
+    : QObject(parent)
+    , FIdentity(identity(executablePath))
+    , FSessionDirectory(sessionDirectory)
+{
+}
+
+TSingleInstance::~TSingleInstance()
+{
+    if (FServer)
+        FServer->close();
+    if (FLockHandle >= 0)
+        ::close(FLockHandle);
+}
+
+QString TSingleInstance::identity(const QString &executablePath)
+{
+    return (QStringLiteral("Jcl") + executablePath).toUpper().replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+QString TSingleInstance::sessionDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateDirectory(QFile::encodeName(runtime)))
+        return runtime;
+
+    const QString fallback = QStringLiteral("/tmp/qv58link-%1").arg(::getuid());
+    const QByteArray path = QFile::encodeName(fallback);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    // A folder someone else made, or a link planted in its place, is not ours to use.
+    return isPrivateDirectory(path) ? fallback : QString();
+}
+
+QString TSingleInstance::pathFor(const QString &suffix) const
+{
+    const QByteArray hash = QCryptographicHash::hash(FIdentity.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return FSessionDirectory + QStringLiteral("/qv58link-") + QString::fromLatin1(hash) + suffix;
+}
+
+bool TSingleInstance::CheckSingleInstance()
+{
+    if (FLockHandle >= 0)
+        return true;
+    // Without a usable session folder there is nothing to guard with; the start goes on.
+    if (FSessionDirectory.isEmpty())
+        return true;
+
+    const QByteArray lockPath = QFile::encodeName(pathFor(QStringLiteral("_Otx.lock")));
+    const int handle = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (handle < 0)
+        return true;
+
+    int locked;
+    do {
+        locked = ::flock(handle, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+
+    if (locked == 0) {
+        FLockHandle = handle;
+        listen();
+        return true;
+    }
+    const bool heldByOther = errno == EWOULDBLOCK;
+    ::close(handle);
+    if (!heldByOther)
+        return true;
+
+    QLocalSocket socket;
+    socket.connectToServer(pathFor(QStringLiteral("_All")));
+    if (socket.waitForConnected(HandOverTimeoutMs)) {
+        socket.write("activate\n");
+        socket.waitForBytesWritten(HandOverTimeoutMs);
+        socket.disconnectFromServer();
+    }
+    return false;
+}
+
+void TSingleInstance::listen()
+{
+    const QString name = pathFor(QStringLiteral("_All"));
+    // Holding the lock makes any socket left at this name a dead copy's.
+    QLocalServer::removeServer(name);
+    FServer = new QLocalServer(this);
+    FServer->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(FServer, &QLocalServer::newConnection, this, [this] {
+        // The connection itself is the request; nothing is read from it.
+        while (QLocalSocket *socket = FServer->nextPendingConnection())
+            socket->deleteLater();
+        emit activateRequested();
+    });
+    FServer->listen(name);
+}

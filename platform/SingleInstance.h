@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+// Lets one copy of an executable run per desktop session. The copy that gets
+// the session's lock (an flock the kernel drops when the process dies, so a
+// crash never blocks a later start) listens for later starts; a later start
+// asks it to come forward and is refused.
+class TSingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The running executable in the current desktop session.
+    explicit TSingleInstance(QObject *parent = nullptr);
+    // Any executable path and session folder.
+    TSingleInstance(const QString &executablePath, const QString &sessionDirectory, QObject *parent = nullptr);
+    ~TSingleInstance() override;
+
+    // "Jcl" + the executable's full path, upper-cased, with every "/" made "_".
+    static QString identity(const QString &executablePath);
+    // Where the lock and the listening socket live: $XDG_RUNTIME_DIR, or a
+    // private per-user folder under /tmp. Empty when neither can be used.
+    static QString sessionDirectory();
+
+    // True when this process may run; it then keeps the lock until it ends.
+    // False for a refused start, after asking the running copy to come
+    // forward (a copy still starting is not asked; the start is refused all the same).
+    bool CheckSingleInstance();
+
+    const QString &instanceIdentity() const { return FIdentity; }
+
+signals:
+    // A refused start asked this instance to restore and raise its window.
+    void activateRequested();
+
+private:
+    QString pathFor(const QString &suffix) const;
+    void listen();
+
+    QString FIdentity;
+    QString FSessionDirectory;
+    int FLockHandle = -1;
+    QLocalServer *FServer = nullptr;
+};
