@@ -1,0 +1,410 @@
+#include "catalogue/HTTPClient.h"
+
+#include "catalogue/HTTPExceptions.h"
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <curl/curl.h>
+#include <sys/socket.h>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+const char *const AcceptTypes = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+const char *const UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+constexpr long ReceiveBufferSize = 32768;
+
+void ensureCurlInitialised()
+{
+    static const CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (rc != CURLE_OK)
+        throw EIdTransferError(QString::fromUtf8(curl_easy_strerror(rc)));
+}
+
+// One response header block as the header callback saw it.
+struct TResponse
+{
+    QByteArray statusLine;
+    int status = 0;
+    qint64 contentLength = -1;
+    bool chunked = false;
+    bool complete = false; // the empty line after the final (non-1xx) block was seen
+    bool bodyBegun = false;
+    qint64 received = 0;
+
+    bool isSuccess() const { return status >= 200 && status <= 299; }
+    bool mayHaveBody() const
+    {
+        return status != 204 && status != 304 && (chunked || contentLength != 0);
+    }
+};
+
+class TSlist
+{
+public:
+    ~TSlist() { curl_slist_free_all(FList); }
+    void append(const QByteArray &line)
+    {
+        curl_slist *grown = curl_slist_append(FList, line.constData());
+        if (!grown)
+            throw std::bad_alloc();
+        FList = grown;
+    }
+    curl_slist *get() const { return FList; }
+
+private:
+    curl_slist *FList = nullptr;
+};
+
+QString socketErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error)) + u'.';
+}
+
+} // namespace
+
+struct THTTPClientPrivate
+{
+    explicit THTTPClientPrivate(THTTPClient &owner);
+    ~THTTPClientPrivate() { curl_easy_cleanup(curl); }
+
+    // One request, no redirect handling. Returns when a complete answer
+    // header arrived; raises for every transport failure.
+    void perform(const QByteArray &url, QBuffer &buffer);
+    [[noreturn]] void raiseTransferError(CURLcode rc) const;
+    void touch() { lastActivity = SteadyClock::now(); }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *self);
+    static size_t onBody(char *data, size_t size, size_t count, void *self);
+    static int onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int onSocketOpened(void *self, curl_socket_t socket, curlsocktype purpose);
+    static int onRequestReady(void *self, char *, char *, int, int);
+
+    THTTPClient &q;
+    CURL *curl = nullptr;
+    char errorText[CURL_ERROR_SIZE] = "";
+    QByteArray defaultCaInfo;
+    QString contentType;
+    int readTimeoutMs = 30000;
+
+    // State of the request in flight.
+    TResponse response;
+    QBuffer *target = nullptr;
+    std::exception_ptr pending;
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    bool connected = false;
+    bool stalled = false;
+    SteadyClock::time_point lastActivity;
+};
+
+THTTPClientPrivate::THTTPClientPrivate(THTTPClient &owner)
+    : q(owner)
+{
+    ensureCurlInitialised();
+    curl = curl_easy_init();
+    if (!curl)
+        throw std::bad_alloc();
+
+    char *caInfo = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &caInfo) == CURLE_OK && caInfo)
+        defaultCaInfo = caInfo;
+
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    // Redirects are followed here, not by libcurl, so that every body read
+    // along the way shows its own progress.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    // An empty file name switches the cookie engine on without reading or
+    // writing any file: cookies last as long as this handle.
+    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
+    // Always direct, whatever proxy the environment names.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_NETRC, long(CURL_NETRC_IGNORED));
+
+    // The package decides what lands on the probe, so the server must prove
+    // who it is.
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A mirror's certificate named by SSL_CERT_FILE may change between two
+    // connections of one session.
+    curl_easy_setopt(curl, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &THTTPClientPrivate::onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &THTTPClientPrivate::onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &THTTPClientPrivate::onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, &THTTPClientPrivate::onSocketOpened);
+    curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, this);
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &THTTPClientPrivate::onRequestReady);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, this);
+}
+
+void THTTPClientPrivate::perform(const QByteArray &url, QBuffer &buffer)
+{
+    // libcurl writes Host itself right after the request line and the
+    // cookies before the headers given here; the rest keeps its order.
+    TSlist headers;
+    if (!contentType.isEmpty())
+        headers.append("Content-Type: " + contentType.toUtf8());
+    headers.append(QByteArray("Accept: ") + AcceptTypes);
+    headers.append("Accept-Encoding: identity");
+    headers.append(QByteArray("User-Agent: ") + UserAgent);
+
+    const QByteArray trusted = qgetenv("SSL_CERT_FILE");
+    curl_easy_setopt(curl, CURLOPT_CAINFO,
+        trusted.isEmpty() ? (defaultCaInfo.isEmpty() ? nullptr : defaultCaInfo.constData()) : trusted.constData());
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+
+    response = TResponse();
+    target = &buffer;
+    pending = nullptr;
+    socket = CURL_SOCKET_BAD;
+    connected = false;
+    stalled = false;
+    errorText[0] = '\0';
+    touch();
+
+    const CURLcode rc = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    target = nullptr;
+
+    if (pending)
+        std::rethrow_exception(std::exchange(pending, nullptr));
+    if (stalled)
+        throw EIdReadTimeout();
+    if (rc == CURLE_OK && response.complete)
+        return;
+    // The status line of a redirect or an error answer is all that counts;
+    // losing the rest of its body changes nothing.
+    if (response.complete && !response.isSuccess())
+        return;
+    if (rc == CURLE_OK)
+        throw EIdConnClosedGracefully();
+    raiseTransferError(rc);
+}
+
+void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
+{
+    const QString detail = errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(rc));
+    long osError = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        throw EIdSocketError(EIdSocketError::HostNotFound, QStringLiteral("Host not found."));
+    case CURLE_GOT_NOTHING:
+        throw EIdConnClosedGracefully();
+    case CURLE_PARTIAL_FILE:
+        throw EIdIncompleteBody(detail);
+    case CURLE_RECV_ERROR:
+        // After a success header every failed read loses part of the body.
+        if (response.complete)
+            throw EIdIncompleteBody(detail);
+        if (osError)
+            throw EIdSocketError(int(osError), socketErrorText(int(osError)));
+        throw EIdConnClosedGracefully();
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SEND_ERROR:
+        if (osError)
+            throw EIdSocketError(int(osError), socketErrorText(int(osError)));
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        throw EIdSocketError(ETIMEDOUT, socketErrorText(ETIMEDOUT));
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+        throw EIdOSSLConnectError(detail);
+    default:
+        break;
+    }
+    throw EIdTransferError(detail);
+}
+
+size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void *self)
+{
+    auto *d = static_cast<THTTPClientPrivate *>(self);
+    const size_t total = size * count;
+    d->touch();
+    try {
+        QByteArray line(data, qsizetype(total));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        TResponse &r = d->response;
+        if (line.startsWith("HTTP/")) {
+            // A new block: an interim 1xx answer is replaced by what follows it.
+            r = TResponse();
+            r.statusLine = line;
+            const QList<QByteArray> parts = line.split(' ');
+            r.status = parts.size() > 1 ? parts.at(1).toInt() : 0;
+        } else if (r.complete) {
+            // Trailer fields after a chunked body.
+        } else if (line.isEmpty()) {
+            if (r.status >= 200) {
+                r.complete = true;
+                if (r.mayHaveBody()) {
+                    r.bodyBegun = true;
+                    if (d->q.OnWorkBegin)
+                        d->q.OnWorkBegin(d->q, wmRead, r.chunked ? 0 : qMax<qint64>(r.contentLength, 0));
+                }
+            }
+        } else {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0) {
+                const QByteArray name = line.left(colon).trimmed().toLower();
+                const QByteArray value = line.mid(colon + 1).trimmed();
+                if (name == "content-length") {
+                    bool ok = false;
+                    const qint64 length = value.toLongLong(&ok);
+                    r.contentLength = ok && length >= 0 ? length : -1;
+                } else if (name == "transfer-encoding") {
+                    r.chunked = value.toLower().contains("chunked");
+                }
+            }
+        }
+    } catch (...) {
+        d->pending = std::current_exception();
+        return 0;
+    }
+    return total;
+}
+
+size_t THTTPClientPrivate::onBody(char *data, size_t size, size_t count, void *self)
+{
+    auto *d = static_cast<THTTPClientPrivate *>(self);
+    const size_t total = size * count;
+    d->touch();
+    try {
+        TResponse &r = d->response;
+        if (!r.bodyBegun) {
+            r.bodyBegun = true;
+            if (d->q.OnWorkBegin)
+                d->q.OnWorkBegin(d->q, wmRead, r.chunked ? 0 : qMax<qint64>(r.contentLength, 0));
+        }
+        // Only the final answer's body belongs to the caller; redirect and
+        // error bodies are read and counted, then dropped.
+        if (r.isSuccess() && d->target->write(data, qint64(total)) != qint64(total))
+            throw EWriteError();
+        r.received += qint64(total);
+        if (d->q.OnWork)
+            d->q.OnWork(d->q, wmRead, r.received);
+    } catch (...) {
+        d->pending = std::current_exception();
+        return 0;
+    }
+    return total;
+}
+
+int THTTPClientPrivate::onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto *d = static_cast<THTTPClientPrivate *>(self);
+    if (d->pending)
+        return 1;
+    if (!d->connected) {
+        // The silence limit starts once the server has accepted the
+        // connection; an unanswered connect is the system's to time out.
+        sockaddr_storage peer;
+        socklen_t length = sizeof peer;
+        if (d->socket == CURL_SOCKET_BAD
+            || getpeername(d->socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
+            return 0;
+        d->connected = true;
+        d->touch();
+        return 0;
+    }
+    if (SteadyClock::now() - d->lastActivity >= std::chrono::milliseconds(d->readTimeoutMs)) {
+        d->stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+int THTTPClientPrivate::onSocketOpened(void *self, curl_socket_t socket, curlsocktype purpose)
+{
+    auto *d = static_cast<THTTPClientPrivate *>(self);
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        d->socket = socket;
+    return CURL_SOCKOPT_OK;
+}
+
+int THTTPClientPrivate::onRequestReady(void *self, char *, char *, int, int)
+{
+    auto *d = static_cast<THTTPClientPrivate *>(self);
+    // Also reached for a kept connection, where no socket is opened.
+    if (!d->connected) {
+        d->connected = true;
+        d->touch();
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
+THTTPClient::THTTPClient()
+    : d(std::make_unique<THTTPClientPrivate>(*this))
+{
+}
+
+THTTPClient::~THTTPClient() = default;
+
+void THTTPClient::Get(const QString &url, QBuffer &buffer)
+{
+    if (!buffer.isOpen() && !buffer.open(QIODevice::ReadWrite))
+        throw EWriteError();
+    QByteArray current = url.toUtf8();
+    int redirects = 0;
+    for (;;) {
+        d->perform(current, buffer);
+        const TResponse &r = d->response;
+        if (r.isSuccess())
+            return;
+        char *location = nullptr;
+        curl_easy_getinfo(d->curl, CURLINFO_REDIRECT_URL, &location);
+        if (r.status >= 300 && r.status <= 399 && r.status != 304 && location && *location) {
+            if (++redirects >= RedirectMaximum)
+                throw EIdRedirectLimit();
+            current = location;
+            continue;
+        }
+        throw EIdHTTPProtocolException(r.status, QString::fromLatin1(r.statusLine));
+    }
+}
+
+void THTTPClient::setContentType(const QString &value)
+{
+    d->contentType = value;
+}
+
+QString THTTPClient::contentType() const
+{
+    return d->contentType;
+}
+
+void THTTPClient::setReadTimeout(int ms)
+{
+    d->readTimeoutMs = ms;
+}
+
+int THTTPClient::readTimeout() const
+{
+    return d->readTimeoutMs;
+}

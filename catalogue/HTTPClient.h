@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QBuffer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+enum TWorkMode { wmRead, wmWrite };
+
+struct THTTPClientPrivate;
+
+// The download client: blocking HTTPS GETs on the calling thread over one
+// kept connection, with the server's cookies kept in memory for the client's
+// lifetime. Failures raise the exceptions of catalogue/HTTPExceptions.h.
+class THTTPClient
+{
+public:
+    THTTPClient();
+    ~THTTPClient();
+    THTTPClient(const THTTPClient &) = delete;
+    THTTPClient &operator=(const THTTPClient &) = delete;
+
+    // Fetches url, following redirects, and writes the final body at the
+    // buffer's current position (a closed buffer is opened read-write). On
+    // return the position is at the end of that body. Raises on any failure;
+    // the buffer may then hold part of a body.
+    void Get(const QString &url, QBuffer &buffer);
+
+    // Sent as "Content-Type" on every later request once set non-empty.
+    void setContentType(const QString &value);
+    QString contentType() const;
+
+    // Longest silence from the server, in milliseconds, before a request
+    // fails with "Read timed out.".
+    void setReadTimeout(int ms);
+    int readTimeout() const;
+
+    // Raised on the calling thread inside Get, for every body the client
+    // reads (redirect and error bodies too): OnWorkBegin once with the
+    // announced length (0 when none is announced), then OnWork per block
+    // received with this body's byte count so far. An empty body raises
+    // neither. The handlers may throw; Get then stops and rethrows.
+    std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCountMax)> OnWorkBegin;
+    std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCount)> OnWork;
+
+    static constexpr int RedirectMaximum = 15;
+
+private:
+    std::unique_ptr<THTTPClientPrivate> d;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "common/Exceptions.h"
+
+// Failures of a download. The window's error handler looks for "Host not
+// found." and for the status code in these texts, so they are fixed.
+
+// The final answer carried an error status; the text is its status line as received.
+class EIdHTTPProtocolException : public Exception
+{
+public:
+    EIdHTTPProtocolException(int errorCode, const QString &statusLine);
+    int errorCode() const { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+// "Socket Error # <number>" CR LF <text>.
+class EIdSocketError : public Exception
+{
+public:
+    EIdSocketError(int lastError, const QString &text);
+    int lastError() const { return FLastError; }
+
+    // The error number and text used when a host name cannot be resolved.
+    static constexpr int HostNotFound = 11001;
+
+private:
+    int FLastError;
+};
+
+// The server closed the connection before sending any answer.
+class EIdConnClosedGracefully : public Exception
+{
+public:
+    EIdConnClosedGracefully();
+};
+
+// The server sent nothing for longer than the client's stall limit.
+class EIdReadTimeout : public Exception
+{
+public:
+    EIdReadTimeout();
+};
+
+// The TLS handshake failed or the server's certificate was refused:
+// "Error connecting with SSL." CR LF the TLS library's text.
+class EIdOSSLConnectError : public Exception
+{
+public:
+    explicit EIdOSSLConnectError(const QString &detail);
+};
+
+// A redirect came when the redirect limit had been used up.
+class EIdRedirectLimit : public Exception
+{
+public:
+    EIdRedirectLimit();
+};
+
+// The connection ended before the whole body had arrived, or the body's
+// chunked framing was broken.
+class EIdIncompleteBody : public Exception
+{
+public:
+    explicit EIdIncompleteBody(const QString &detail);
+};
+
+// Any other failure of the transfer (for example a malformed URL).
+class EIdTransferError : public Exception
+{
+public:
+    explicit EIdTransferError(const QString &detail);
+};

@@ -1,0 +1,176 @@
+#include "ScriptedTlsServer.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+TScriptedTlsServer::TScriptedTlsServer(const TScriptedServerOptions &options)
+    : FCertificate(options.certificate)
+    , FOptions(options)
+{
+    // A client that hangs up mid-answer must not kill the test process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    FContext = SSL_CTX_new(TLS_server_method());
+    if (!FContext)
+        throw std::runtime_error("SSL_CTX_new");
+    SSL_CTX_use_certificate(FContext, FCertificate.certificate());
+    SSL_CTX_use_PrivateKey(FContext, FCertificate.privateKey());
+    if (options.tls10Only) {
+        SSL_CTX_set_security_level(FContext, 0);
+        SSL_CTX_set_cipher_list(FContext, "DEFAULT:@SECLEVEL=0");
+        SSL_CTX_set_min_proto_version(FContext, TLS1_VERSION);
+        SSL_CTX_set_max_proto_version(FContext, TLS1_VERSION);
+    }
+
+    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(FListener, reinterpret_cast<sockaddr *>(&address), length) != 0 || listen(FListener, 16) != 0
+        || getsockname(FListener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        throw std::runtime_error("listen");
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this] { run(); });
+}
+
+TScriptedTlsServer::~TScriptedTlsServer()
+{
+    FStopping = true;
+    shutdown(FListener, SHUT_RDWR);
+    {
+        std::lock_guard lock(FLock);
+        if (FActive >= 0)
+            shutdown(FActive, SHUT_RDWR);
+    }
+    FThread.join();
+    close(FListener);
+    SSL_CTX_free(FContext);
+}
+
+void TScriptedTlsServer::answer(const QByteArray &bytes, TScriptedAnswer::TAfter after)
+{
+    std::lock_guard lock(FLock);
+    FScript.push_back({bytes, after});
+}
+
+QString TScriptedTlsServer::url(const QString &path) const
+{
+    return QStringLiteral("https://localhost:%1%2").arg(FPort).arg(path);
+}
+
+QList<QByteArray> TScriptedTlsServer::requests() const
+{
+    std::lock_guard lock(FLock);
+    return FRequests;
+}
+
+QList<int> TScriptedTlsServer::requestConnections() const
+{
+    std::lock_guard lock(FLock);
+    return FRequestConnections;
+}
+
+bool TScriptedTlsServer::nextAnswer(TScriptedAnswer &answer)
+{
+    std::lock_guard lock(FLock);
+    if (FScript.empty())
+        return false;
+    answer = FScript.front();
+    FScript.pop_front();
+    return true;
+}
+
+void TScriptedTlsServer::setActive(int fd)
+{
+    std::lock_guard lock(FLock);
+    FActive = fd;
+    if (fd >= 0 && FStopping)
+        shutdown(fd, SHUT_RDWR);
+}
+
+void TScriptedTlsServer::run()
+{
+    while (!FStopping) {
+        const int fd = accept(FListener, nullptr, nullptr);
+        if (fd < 0) {
+            if (FStopping)
+                break;
+            continue;
+        }
+        const int connection = FConnections++;
+        setActive(fd);
+        if (FOptions.silentHandshake) {
+            char sink[256];
+            while (recv(fd, sink, sizeof sink, 0) > 0) {
+            }
+        } else {
+            SSL *ssl = SSL_new(FContext);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) == 1)
+                serve(ssl, connection);
+            SSL_free(ssl);
+        }
+        setActive(-1);
+        close(fd);
+    }
+}
+
+void TScriptedTlsServer::serve(SSL *ssl, int connection)
+{
+    QByteArray received;
+    char chunk[4096];
+    for (;;) {
+        qsizetype end;
+        while ((end = received.indexOf("\r\n\r\n")) < 0) {
+            const int n = SSL_read(ssl, chunk, sizeof chunk);
+            if (n <= 0)
+                return;
+            received.append(chunk, n);
+        }
+        {
+            std::lock_guard lock(FLock);
+            FRequests.append(received.left(end + 4));
+            FRequestConnections.append(connection);
+        }
+        received.remove(0, end + 4);
+
+        TScriptedAnswer answer;
+        if (!nextAnswer(answer)) {
+            SSL_shutdown(ssl);
+            return;
+        }
+        for (qsizetype sent = 0; sent < answer.bytes.size();) {
+            const int n = SSL_write(ssl, answer.bytes.constData() + sent, int(answer.bytes.size() - sent));
+            if (n <= 0)
+                return;
+            sent += n;
+        }
+        switch (answer.after) {
+        case TScriptedAnswer::KeepOpen:
+            break;
+        case TScriptedAnswer::Close:
+            SSL_shutdown(ssl);
+            return;
+        case TScriptedAnswer::Drop:
+            return;
+        case TScriptedAnswer::Stall:
+            while (SSL_read(ssl, chunk, sizeof chunk) > 0) {
+            }
+            return;
+        }
+    }
+}
+
+QByteArray httpAnswer(const QByteArray &status, const QByteArray &body, const QByteArray &extraHeaders)
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders
+        + "\r\n" + body;
+}
