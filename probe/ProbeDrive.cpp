@@ -1,0 +1,46 @@
+#include "probe/ProbeDrive.h"
+
+#include "platform/Clock.h"
+#include "platform/DriveList.h"
+#include "platform/FileSystem.h"
+#include "probe/CopyProperties.h"
+#include "probe/QV58LinkConfig.h"
+#include "probe/QV58LinkConfigFile.h"
+
+QString findProbeDrive()
+{
+    IDriveList &drives = driveList();
+    const QStringList roots = drives.logicalDrives();
+    for (const QString &root : roots) {
+        if (drives.driveType(root) != TDriveType::Removable)
+            continue;
+        if (fileExists(root + DetailsFileName))
+            return root;
+    }
+    return {};
+}
+
+void waitForProbe()
+{
+    Clock::sleep(ProbeSettleMs);
+    const quint32 start = Clock::tickCount();
+    for (;;) {
+        if (!findProbeDrive().isEmpty())
+            return;
+        // Unsigned difference: a wrap of the counter inside the window is harmless.
+        if (quint32(Clock::tickCount() - start) >= ProbePollWindowMs)
+            return;
+        // A short pause keeps the wait from spinning a core flat out.
+        Clock::sleep(ProbePollPauseMs);
+    }
+}
+
+bool readProbeDetails(const QString &path, TQV58LinkConfig &record)
+{
+    if (!fileExists(path))
+        return false;
+    // Parse before touching the record, so a file that cannot be read leaves it as it was.
+    const TQV58LinkConfigFile parser(existingPath(path));
+    copyProperties(parser, record);
+    return true;
+}

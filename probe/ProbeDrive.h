@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class TQV58LinkConfig;
+
+// The probe's details file as it is looked for, and as it is loaded. The
+// probe's volume ignores letter case, so both name the same file.
+inline const QString DetailsFileName = QStringLiteral("DETAILS.txt");
+inline const QString DetailsLoadName = QStringLiteral("DETAILS.Txt");
+
+// After the probe is told to restart: an unconditional settle sleep, then a
+// window in which the drive list is polled until the probe shows up.
+constexpr quint32 ProbeSettleMs = 2000;
+constexpr quint32 ProbePollWindowMs = 5000;
+constexpr quint32 ProbePollPauseMs = 20;
+
+// The root of the first removable drive whose root holds the details file, or
+// empty. Asks the system afresh on each call; never raises.
+QString findProbeDrive();
+
+// Returns as soon as the probe is seen after the settle sleep, or when the
+// window has passed; whether it came back is for the caller to ask.
+void waitForProbe();
+
+// False when there is no file at path (letter case ignored in its name);
+// otherwise the file replaces all six properties of record. Raises
+// EFOpenError, leaving record as it was, when the file cannot be read.
+bool readProbeDetails(const QString &path, TQV58LinkConfig &record);
