@@ -1,0 +1,12 @@
+#include "tools/pack/PackTool.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return runPackTool(app.arguments().mid(1), out, err);
+}
