@@ -33,7 +33,7 @@ EIdRedirectLimit::EIdRedirectLimit()
 }
 
 EIdIncompleteBody::EIdIncompleteBody(const QString &detail)
-    : Exception(QStringLiteral("Download incomplete: the connection ended before the whole answer arrived.\r\n%1")
+    : Exception(QStringLiteral("Download incomplete: the server's answer was cut short.\r\n%1")
                     .arg(detail))
 {
 }

@@ -3,10 +3,8 @@
 
 #include "catalogue/HTTPClient.h"
 #include "catalogue/HTTPExceptions.h"
-#include "common/FileIO.h"
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -37,27 +35,11 @@ protected:
         };
     }
 
-    void TearDown() override
-    {
-        if (FOldTrust.isNull())
-            qunsetenv("SSL_CERT_FILE");
-        else
-            qputenv("SSL_CERT_FILE", FOldTrust);
-    }
-
     TScriptedTlsServer &start(const TScriptedServerOptions &options = {})
     {
         server = std::make_unique<TScriptedTlsServer>(options);
-        trust(server->certificatePem());
+        trusted.trust(server->certificatePem());
         return *server;
-    }
-
-    // Lets the client trust exactly this certificate besides the system's.
-    void trust(const QByteArray &pem)
-    {
-        const QString path = FDir.filePath(QStringLiteral("trusted%1.pem").arg(++FTrustFiles));
-        writeWholeFile(path, pem);
-        qputenv("SSL_CERT_FILE", path.toLocal8Bit());
     }
 
     QByteArray get(const QString &url)
@@ -81,11 +63,7 @@ protected:
     THTTPClient http;
     QStringList events;
     std::unique_ptr<TScriptedTlsServer> server;
-
-private:
-    QTemporaryDir FDir;
-    QByteArray FOldTrust = qgetenv("SSL_CERT_FILE");
-    int FTrustFiles = 0;
+    TTrustedCertificate trusted;
 };
 
 template <class E>
@@ -172,4 +150,295 @@ TEST_F(HTTPClientTest, NetworkFailuresCarryTheSocketErrorTexts)
     const QString refused = QStringLiteral("https://127.0.0.1:%1/filelist.txt").arg(closedPort());
     EXPECT_EQ(raisedText<EIdSocketError>([&] { get(refused); }), "Socket Error # 111\r\nConnection refused.");
     EXPECT_TRUE(events.isEmpty());
+}
+
+TEST_F(HTTPClientTest, FollowsFourteenRedirectsAndRefusesTheFifteenth)
+{
+    const struct
+    {
+        int redirects;
+        bool refused;
+    } cases[] = {{14, false}, {15, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.redirects);
+        start();
+        events.clear();
+        const QByteArray statuses[] = {"301 Moved Permanently", "302 Found", "303 See Other",
+            "307 Temporary Redirect", "308 Permanent Redirect"};
+        for (int i = 1; i <= c.redirects; ++i)
+            server->answer(httpAnswer(statuses[i % 5], "moved", "Location: /hop" + QByteArray::number(i) + "\r\n"));
+        server->answer(httpAnswer("200 OK", "final"));
+
+        QByteArray data = "kept";
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        buffer.seek(4);
+        if (c.refused) {
+            EXPECT_EQ(raisedText<EIdRedirectLimit>([&] { http.Get(server->url("/start"), buffer); }),
+                "Too many redirects.");
+            EXPECT_EQ(data, "kept");
+        } else {
+            http.Get(server->url("/start"), buffer);
+            EXPECT_EQ(data, "keptfinal");
+            EXPECT_EQ(buffer.pos(), 9);
+        }
+
+        const QList<QByteArray> requests = server->requests();
+        ASSERT_EQ(requests.size(), 15);
+        for (int i = 1; i < requests.size(); ++i)
+            EXPECT_EQ(requests[i], requestBlock("/hop" + QByteArray::number(i)));
+        // Each redirect body is read and reported, then dropped.
+        QStringList expected;
+        for (int i = 0; i < c.redirects; ++i)
+            expected << "begin 5" << "work 5";
+        if (!c.refused)
+            expected << "begin 5" << "work 5";
+        EXPECT_EQ(events, expected);
+    }
+}
+
+TEST_F(HTTPClientTest, ResolvesRelativeRedirectTargetsAgainstTheCurrentUrl)
+{
+    start();
+    const QByteArray self = "https://localhost:" + QByteArray::number(server->port());
+    server->answer(httpAnswer("302 Found", "", "Location: ../other/file.dat\r\n"));
+    server->answer(httpAnswer("303 See Other", "", "Location: next.dat?x=1\r\n"));
+    server->answer(httpAnswer("307 Temporary Redirect", "", "Location: " + self + "/abs/last.dat\r\n"));
+    server->answer(httpAnswer("200 OK", "done"));
+
+    EXPECT_EQ(get(server->url("/Download/qv58link/file.dat")), "done");
+
+    const QList<QByteArray> expected{
+        requestBlock("/Download/qv58link/file.dat"),
+        requestBlock("/Download/other/file.dat"),
+        requestBlock("/Download/other/next.dat?x=1"),
+        requestBlock("/abs/last.dat"),
+    };
+    EXPECT_EQ(server->requests(), expected);
+}
+
+TEST_F(HTTPClientTest, ErrorAnswerReportsItsBodyThenRaisesItsStatusLine)
+{
+    const struct
+    {
+        QByteArray answer;
+        int code;
+        QString text;
+        QStringList events;
+    } cases[] = {
+        {httpAnswer("404 Not Found", "<html>missing</html>"), 404, "HTTP/1.1 404 Not Found",
+            {"begin 20", "work 20"}},
+        {"HTTP/1.1 500 Internal Error 404\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 500,
+            "HTTP/1.1 500 Internal Error 404", {"begin 0", "work 3"}},
+        {httpAnswer("304 Not Modified", ""), 304, "HTTP/1.1 304 Not Modified", {}},
+        {httpAnswer("302 Found", "no target"), 302, "HTTP/1.1 302 Found", {"begin 9", "work 9"}},
+        {httpAnswer("401 Unauthorized", "", "WWW-Authenticate: Basic realm=\"x\"\r\n"), 401,
+            "HTTP/1.1 401 Unauthorized", {}},
+        {"HTTP/1.0 403 Forbidden\r\n\r\nbye", 403, "HTTP/1.0 403 Forbidden", {"begin 0", "work 3"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        start();
+        events.clear();
+        server->answer(c.answer, TScriptedAnswer::Close);
+
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        try {
+            http.Get(server->url("/Download/qv58link/x.dat"), buffer);
+            ADD_FAILURE() << "no error raised";
+        } catch (const EIdHTTPProtocolException &e) {
+            EXPECT_EQ(e.message(), c.text);
+            EXPECT_EQ(e.errorCode(), c.code);
+        }
+        EXPECT_EQ(events, c.events);
+        EXPECT_TRUE(data.isEmpty());
+    }
+}
+
+TEST_F(HTTPClientTest, ReportsProgressPerBodyWithTheAnnouncedLength)
+{
+    const QByteArray big(100000, 'p');
+    const struct
+    {
+        const char *name;
+        QByteArray answer;
+        TScriptedAnswer::TAfter after;
+        QByteArray body;
+        QStringList events;
+    } cases[] = {
+        {"empty", httpAnswer("200 OK", ""), TScriptedAnswer::KeepOpen, "", {}},
+        {"no content", "HTTP/1.1 204 No Content\r\n\r\n", TScriptedAnswer::KeepOpen, "", {}},
+        {"interim answer skipped", "HTTP/1.1 100 Continue\r\n\r\n" + httpAnswer("200 OK", "ok"),
+            TScriptedAnswer::KeepOpen, "ok", {"begin 2", "work 2"}},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+            TScriptedAnswer::KeepOpen, "hello", {"begin 0", "work 5"}},
+        {"chunked empty", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+            TScriptedAnswer::KeepOpen, "", {"begin 0"}},
+        {"close-delimited", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil close", TScriptedAnswer::Close,
+            "until close", {"begin 0", "work 11"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        start();
+        events.clear();
+        server->answer(c.answer, c.after);
+        EXPECT_EQ(get(server->url("/f")), c.body);
+        EXPECT_EQ(events, c.events);
+    }
+}
+
+TEST_F(HTTPClientTest, LargeBodyArrivesInBlocksOfAtMostTheReceiveBufferAfterTheCallersBytes)
+{
+    start();
+    QByteArray body(300000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char(i * 7);
+    server->answer(httpAnswer("200 OK", body));
+
+    QByteArray data = "head|tail";
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadWrite);
+    buffer.seek(5);
+    http.Get(server->url("/big.dat"), buffer);
+
+    EXPECT_EQ(data, "head|" + body);
+    EXPECT_EQ(buffer.pos(), 5 + body.size());
+    ASSERT_GE(events.size(), 2 + body.size() / 32768);
+    EXPECT_EQ(events.first(), "begin 300000");
+    qint64 previous = 0;
+    for (const QString &event : events.mid(1)) {
+        const qint64 count = event.mid(5).toLongLong();
+        EXPECT_TRUE(event.startsWith("work ")) << event.toStdString();
+        EXPECT_GT(count, previous);
+        EXPECT_LE(count - previous, 32768);
+        previous = count;
+    }
+    EXPECT_EQ(previous, body.size());
+}
+
+TEST_F(HTTPClientTest, BodyCutShortIsAnError)
+{
+    const struct
+    {
+        const char *name;
+        QByteArray answer;
+        TScriptedAnswer::TAfter after;
+        QByteArray kept;
+    } cases[] = {
+        {"closed before the announced length", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
+            TScriptedAnswer::Close, "0123456789"},
+        {"dropped before the announced length", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
+            TScriptedAnswer::Drop, "0123456789"},
+        {"closed inside a chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n10\r\nabc",
+            TScriptedAnswer::Close, "helloabc"},
+        {"closed before the last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n",
+            TScriptedAnswer::Close, "hello"},
+        {"broken chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nabc\r\n",
+            TScriptedAnswer::Close, "hello"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        start();
+        server->answer(c.answer, c.after);
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        const QString text = raisedText<EIdIncompleteBody>([&] { http.Get(server->url("/f.dat"), buffer); });
+        EXPECT_TRUE(text.startsWith("Download incomplete: the server's answer was cut short.\r\n"))
+            << text.toStdString();
+        EXPECT_EQ(data, c.kept);
+    }
+}
+
+TEST_F(HTTPClientTest, ServerClosingBeforeAnyAnswerClosesGracefully)
+{
+    start();
+    // A refused connection first, so that no earlier system error number
+    // can leak into the texts that follow.
+    const QString refused = QStringLiteral("https://127.0.0.1:%1/").arg(closedPort());
+    raisedText<EIdSocketError>([&] { get(refused); });
+
+    for (const auto after : {TScriptedAnswer::Close, TScriptedAnswer::Drop}) {
+        SCOPED_TRACE(after);
+        server->answer("", after);
+        EXPECT_EQ(raisedText<EIdConnClosedGracefully>([&] { get(server->url("/f")); }),
+            "Connection Closed Gracefully.");
+    }
+
+    // The next request opens a new connection.
+    server->answer(httpAnswer("200 OK", "back"));
+    EXPECT_EQ(get(server->url("/f")), "back");
+    EXPECT_EQ(server->connections(), 3);
+}
+
+TEST_F(HTTPClientTest, RefusesServersItCannotVerify)
+{
+    TCertificateRequest otherHost;
+    otherHost.dnsNames = {"download.example"};
+    otherHost.ipAddresses = {};
+    TCertificateRequest expired;
+    expired.validFromSecs = -3 * 86400;
+    expired.validToSecs = -86400;
+
+    const struct
+    {
+        const char *name;
+        TScriptedServerOptions options;
+        bool serverTrusted;
+    } cases[] = {
+        {"self-signed, not trusted", {}, false},
+        {"issued for another name", {otherHost, false, false}, true},
+        {"expired", {expired, false, false}, true},
+        {"TLS 1.0 only", {{}, true, false}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        start(c.options);
+        if (!c.serverTrusted)
+            trusted.trust(TSelfSignedCertificate().certificatePem());
+        server->answer(httpAnswer("200 OK", "firmware"));
+        const QString text = raisedText<EIdOSSLConnectError>([&] { get(server->url("/f.dat")); });
+        EXPECT_TRUE(text.startsWith("Error connecting with SSL.\r\n")) << text.toStdString();
+        EXPECT_GT(text.size(), 28) << "the TLS library's own text is missing";
+        EXPECT_TRUE(server->requests().isEmpty());
+    }
+}
+
+TEST_F(HTTPClientTest, SilentServerTimesOut)
+{
+    const struct
+    {
+        const char *name;
+        bool silentHandshake;
+        QByteArray answer;
+    } cases[] = {
+        {"no handshake", true, ""},
+        {"no answer", false, ""},
+        {"answer stops mid-body", false, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234"},
+    };
+    http.setReadTimeout(300);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        start({{}, false, c.silentHandshake});
+        server->answer(c.answer, TScriptedAnswer::Stall);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(raisedText<EIdReadTimeout>([&] { get(server->url("/f.dat")); }), "Read timed out.");
+        EXPECT_GE(timer.elapsed(), 300);
+        EXPECT_LT(timer.elapsed(), 5000);
+    }
+}
+
+TEST_F(HTTPClientTest, HandlerErrorStopsTheRequestAndPassesUnchanged)
+{
+    start();
+    server->answer(httpAnswer("200 OK", QByteArray(100000, 'x')));
+    server->answer(httpAnswer("200 OK", "next"));
+    http.OnWork = [](THTTPClient &, TWorkMode, qint64) { throw ERangeError(); };
+    EXPECT_EQ(raisedText<ERangeError>([&] { get(server->url("/big")); }), "Range check error");
+
+    http.OnWork = nullptr;
+    EXPECT_EQ(get(server->url("/next")), "next");
 }

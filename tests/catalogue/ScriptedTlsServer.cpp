@@ -1,5 +1,7 @@
 #include "ScriptedTlsServer.h"
 
+#include "common/FileIO.h"
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -173,4 +175,26 @@ QByteArray httpAnswer(const QByteArray &status, const QByteArray &body, const QB
 {
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders
         + "\r\n" + body;
+}
+
+TTrustedCertificate::TTrustedCertificate()
+    : FOld(qgetenv("SSL_CERT_FILE"))
+    , FHadOld(qEnvironmentVariableIsSet("SSL_CERT_FILE"))
+{
+}
+
+TTrustedCertificate::~TTrustedCertificate()
+{
+    if (FHadOld)
+        qputenv("SSL_CERT_FILE", FOld);
+    else
+        qunsetenv("SSL_CERT_FILE");
+}
+
+void TTrustedCertificate::trust(const QByteArray &pem)
+{
+    // A new file each time: a client must never see a half-written one.
+    const QString path = FDir.filePath(QStringLiteral("trusted%1.pem").arg(++FFiles));
+    writeWholeFile(path, pem);
+    qputenv("SSL_CERT_FILE", path.toLocal8Bit());
 }

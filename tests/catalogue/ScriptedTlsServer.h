@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -73,6 +74,25 @@ private:
     QList<int> FRequestConnections;
     int FActive = -1;
     std::thread FThread;
+};
+
+// Makes the client trust one certificate (besides the system's) through
+// SSL_CERT_FILE while it lives; the previous setting comes back after.
+class TTrustedCertificate
+{
+public:
+    TTrustedCertificate();
+    ~TTrustedCertificate();
+    TTrustedCertificate(const TTrustedCertificate &) = delete;
+    TTrustedCertificate &operator=(const TTrustedCertificate &) = delete;
+
+    void trust(const QByteArray &pem);
+
+private:
+    QTemporaryDir FDir;
+    QByteArray FOld;
+    bool FHadOld;
+    int FFiles = 0;
 };
 
 // "HTTP/1.1 <status line tail>" with Content-Length and the given extra header lines.
