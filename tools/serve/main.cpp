@@ -1,0 +1,81 @@
+#include "common/FileIO.h"
+#include "tools/serve/FileServer.h"
+#include "tools/serve/SelfSignedCertificate.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qv58link-serve"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves the files below a folder over HTTPS on 127.0.0.1, with a self-signed certificate for\n"
+        "localhost and 127.0.0.1 made at each start. The first line written is the base URL served.\n"
+        "Trust the certificate with SSL_CERT_FILE=<cert-out file>."));
+    parser.addHelpOption();
+    const QCommandLineOption rootOption(QStringLiteral("root"), QStringLiteral("Folder to serve."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Port on 127.0.0.1; 0 picks a free one (default)."), QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption certOption(QStringLiteral("cert-out"),
+        QStringLiteral("Where to write the certificate, as PEM."), QStringLiteral("FILE"));
+    parser.addOptions({rootOption, portOption, certOption});
+    parser.process(app);
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    const auto usageError = [&](const QString &text) {
+        std::fprintf(stderr, "qv58link-serve: %s\n", qPrintable(text));
+        std::fputs(qPrintable(parser.helpText()), stderr);
+        return 2;
+    };
+    if (!parser.isSet(rootOption) || !QFileInfo(parser.value(rootOption)).isDir())
+        return usageError(QStringLiteral("--root must name a folder."));
+    if (!parser.isSet(certOption) || parser.value(certOption).isEmpty())
+        return usageError(QStringLiteral("--cert-out is required."));
+    if (!portOk || port > 65535)
+        return usageError(QStringLiteral("--port must be a number from 0 to 65535."));
+
+    // Handled by waiting for them below; every thread started later inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that hangs up mid-file must not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        TSelfSignedCertificate certificate;
+        writeWholeFile(parser.value(certOption), certificate.certificatePem());
+        TFileServer server(parser.value(rootOption), certificate);
+        const quint16 bound = server.bind(quint16(port));
+
+        const pthread_t mainThread = pthread_self();
+        bool failed = false;
+        std::thread serving([&] {
+            failed = !server.run();
+            if (failed)
+                pthread_kill(mainThread, SIGTERM);
+        });
+        std::printf("https://localhost:%u/\n", unsigned(bound));
+        std::fflush(stdout);
+
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+        serving.join();
+        return failed ? 1 : 0;
+    } catch (const Exception &e) {
+        std::fprintf(stderr, "qv58link-serve: %s\n", e.what());
+        return 1;
+    }
+}
