@@ -15,7 +15,10 @@ protected:
     QString root() const { return FDir.path() + u'/'; }
     void file(const QString &name, const QByteArray &data = "x") { writeWholeFile(root() + name, data); }
     void folder(const QString &name) { QDir(FDir.path()).mkpath(name); }
-    QStringList entries() const { return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
+    QStringList entries() const
+    {
+        return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
 
     QTemporaryDir FDir;
 };

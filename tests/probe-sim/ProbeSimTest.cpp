@@ -255,7 +255,7 @@ TEST_F(ProbeSim, LateOrNeverReturningProbe)
     }
     {
         DrivesVariable drives({folder("late")});
-        SimProcess sim({"--drive", folder("late"), "--return-late", "--late-ms", "8000"});
+        SimProcess sim({"--drive", folder("late"), "--return-late", "--late-ms", "8500"});
         ASSERT_FALSE(sim.waitFor("present ").isEmpty());
         put(root("late"), QStringLiteral("START_BL.ACT"), {});
         waitForProbe();

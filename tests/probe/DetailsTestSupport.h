@@ -23,7 +23,8 @@ struct TDetails
 template<typename T>
 TDetails detailsOf(const T &record)
 {
-    return {record.beep(), record.voltageOutput(), record.HICID(), record.mode(), record.appVersion(), record.bootVersion()};
+    return {record.beep(), record.voltageOutput(), record.HICID(),
+            record.mode(), record.appVersion(),    record.bootVersion()};
 }
 
 inline void PrintTo(const TDetails &d, std::ostream *os)

@@ -48,7 +48,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QString::fromUtf8(description));
     parser.addHelpOption();
     const TProbeSimOptions defaults;
-    const QCommandLineOption drive(QStringLiteral("drive"), QStringLiteral("The folder that is the probe's drive (required)."),
+    const QCommandLineOption drive(QStringLiteral("drive"),
+                                   QStringLiteral("The folder that is the probe's drive (required)."),
                                    QStringLiteral("DIR"));
     const QCommandLineOption returnTo(QStringLiteral("return-to"),
                                       QStringLiteral("Come back from every restart under this folder instead, "
@@ -60,7 +61,8 @@ int main(int argc, char **argv)
                                   QStringLiteral("Mode text in normal operation (default %1).").arg(defaults.mode),
                                   QStringLiteral("TEXT"), defaults.mode);
     const QCommandLineOption bootMode(QStringLiteral("boot-mode"),
-                                      QStringLiteral("Mode text in the bootloader (default %1).").arg(defaults.bootMode),
+                                      QStringLiteral("Mode text in the bootloader (default %1).")
+                                          .arg(defaults.bootMode),
                                       QStringLiteral("TEXT"), defaults.bootMode);
     const QCommandLineOption appVersion(QStringLiteral("app-version"),
                                         QStringLiteral("Interface version (default %1).").arg(defaults.appVersion),
@@ -72,7 +74,8 @@ int main(int argc, char **argv)
                                         QStringLiteral("Interface version after an install (default: unchanged)."),
                                         QStringLiteral("V"));
     const QCommandLineOption power(QStringLiteral("power"),
-                                   QStringLiteral("Target power output: OFF, 3.3V or 5V (default %1).").arg(defaults.power),
+                                   QStringLiteral("Target power output: OFF, 3.3V or 5V (default %1).")
+                                       .arg(defaults.power),
                                    QStringLiteral("P"), defaults.power);
     const QCommandLineOption beep(QStringLiteral("beep"),
                                   QStringLiteral("Beep mode: ON or OFF (default %1).").arg(defaults.beep),
@@ -87,7 +90,8 @@ int main(int argc, char **argv)
     const QCommandLineOption lateMs(QStringLiteral("late-ms"),
                                     QStringLiteral("How long a late restart takes (default %1).").arg(defaults.lateMs),
                                     QStringLiteral("N"), QString::number(defaults.lateMs));
-    const QCommandLineOption neverReturn(QStringLiteral("never-return"), QStringLiteral("Never come back from a restart."));
+    const QCommandLineOption neverReturn(QStringLiteral("never-return"),
+                                         QStringLiteral("Never come back from a restart."));
     const QCommandLineOption from(QStringLiteral("misbehave-from"),
                                   QStringLiteral("First restart that --return-late or --never-return applies to: "
                                                  "1 is the restart into the bootloader, 2 the one after the "
