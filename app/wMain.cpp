@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -176,8 +177,9 @@ void TfrmMain::buildComponents()
     setTabOrder(cxButton3, logs);
     setTabOrder(logs, cxButton1);
 
+    // The frame's size is only known once the window is up, so it is the client area that is centred.
     if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 }
 
 void TfrmMain::FormCreate()

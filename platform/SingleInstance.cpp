@@ -73,6 +73,16 @@ QString TSingleInstance::pathFor(const QString &suffix) const
     return FSessionDirectory + QStringLiteral("/qv58link-") + QString::fromLatin1(hash) + suffix;
 }
 
+QString TSingleInstance::lockFilePath() const
+{
+    return pathFor(QStringLiteral("_Otx.lock"));
+}
+
+QString TSingleInstance::serverName() const
+{
+    return pathFor(QStringLiteral("_All"));
+}
+
 bool TSingleInstance::CheckSingleInstance()
 {
     if (FLockHandle >= 0)
@@ -81,7 +91,7 @@ bool TSingleInstance::CheckSingleInstance()
     if (FSessionDirectory.isEmpty())
         return true;
 
-    const QByteArray lockPath = QFile::encodeName(pathFor(QStringLiteral("_Otx.lock")));
+    const QByteArray lockPath = QFile::encodeName(lockFilePath());
     const int handle = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (handle < 0)
         return true;
@@ -102,7 +112,7 @@ bool TSingleInstance::CheckSingleInstance()
         return true;
 
     QLocalSocket socket;
-    socket.connectToServer(pathFor(QStringLiteral("_All")));
+    socket.connectToServer(serverName());
     if (socket.waitForConnected(HandOverTimeoutMs)) {
         socket.write("activate\n");
         socket.waitForBytesWritten(HandOverTimeoutMs);
@@ -113,7 +123,7 @@ bool TSingleInstance::CheckSingleInstance()
 
 void TSingleInstance::listen()
 {
-    const QString name = pathFor(QStringLiteral("_All"));
+    const QString name = serverName();
     // Holding the lock makes any socket left at this name a dead copy's.
     QLocalServer::removeServer(name);
     FServer = new QLocalServer(this);

@@ -32,6 +32,9 @@ public:
     bool CheckSingleInstance();
 
     const QString &instanceIdentity() const { return FIdentity; }
+    // The lock file and the name later starts connect to, in the session folder.
+    QString lockFilePath() const;
+    QString serverName() const;
 
 signals:
     // A refused start asked this instance to restore and raise its window.
