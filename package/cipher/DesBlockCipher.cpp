@@ -6,7 +6,6 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 #include <climits>
-#include <mutex>
 
 namespace {
 
@@ -22,14 +21,25 @@ QString openSslReason()
 }
 
 // OpenSSL 3 keeps single DES in its legacy provider. Loading a provider by
-// hand stops the default one from loading on its own, so both are loaded.
+// hand stops the default one from loading on its own, so both are loaded,
+// and unloaded at exit so leak checkers stay quiet.
+struct TLegacyProviders
+{
+    OSSL_PROVIDER *defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+    OSSL_PROVIDER *legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+
+    ~TLegacyProviders()
+    {
+        if (legacyProvider)
+            OSSL_PROVIDER_unload(legacyProvider);
+        if (defaultProvider)
+            OSSL_PROVIDER_unload(defaultProvider);
+    }
+};
+
 void loadLegacyProvider()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
-    });
+    static const TLegacyProviders providers;
 }
 
 EVP_CIPHER *fetchCipher(const char *name)
