@@ -38,6 +38,9 @@ TFileServer::TFileServer(const QString &root, const TSelfSignedCertificate &cert
         throw EServeError(QStringLiteral("The TLS server could not be set up."));
 
     FServer->set_keep_alive_max_count(1000);
+    // A worker waiting on an idle kept connection holds up stop() for this
+    // long; clients simply reconnect after a longer pause.
+    FServer->set_keep_alive_timeout(1);
     FServer->Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
         const QString path = resolve(FRoot, QString::fromStdString(req.path));
         if (path.isEmpty())
@@ -75,6 +78,11 @@ quint16 TFileServer::bind(quint16 port)
 bool TFileServer::run()
 {
     return FServer->listen_after_bind();
+}
+
+bool TFileServer::isRunning() const
+{
+    return FServer->is_running();
 }
 
 void TFileServer::stop()

@@ -34,6 +34,9 @@ public:
     quint16 bind(quint16 port);
     // Serves until stop(); returns false when serving failed.
     bool run();
+    // True from shortly after run() starts until it ends; stop() has no
+    // effect before.
+    bool isRunning() const;
     // From any thread.
     void stop();
 

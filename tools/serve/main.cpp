@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -60,12 +62,17 @@ int main(int argc, char **argv)
         const quint16 bound = server.bind(quint16(port));
 
         const pthread_t mainThread = pthread_self();
-        bool failed = false;
+        std::atomic<bool> failed{false};
+        std::atomic<bool> finished{false};
         std::thread serving([&] {
             failed = !server.run();
+            finished = true;
             if (failed)
                 pthread_kill(mainThread, SIGTERM);
         });
+        // Announce only a server that a stop request can reach.
+        while (!server.isRunning() && !finished)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::printf("https://localhost:%u/\n", unsigned(bound));
         std::fflush(stdout);
 
