@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/ApplicationEvents.h"
+#include "app/wMain.h"
 
 #include <QWidget>
 
@@ -29,7 +30,7 @@ void TApplication::bringMainWindowToFront()
         std::fflush(stderr);
     }
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->inherits("TfrmMain")) {
+        if (widget->isVisible() && qobject_cast<TfrmMain *>(widget)) {
             widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
             widget->raise();
             widget->activateWindow();

@@ -4,7 +4,10 @@
 
 int main(int argc, char **argv)
 {
-    TApplication app(argc, argv);
+    // The tool takes no arguments, not even Qt's own (-platform, -style, -reverse …).
+    int appArgc = argc > 0 ? 1 : 0;
+    char *appArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    TApplication app(appArgc, appArgv);
 
     // Before any window: a refused start shows nothing and ends with 0.
     TSingleInstance instance;

@@ -103,6 +103,15 @@ TEST_F(StartTest, SecondStartEndsAtOnceAndTheFirstIsAskedToComeForward)
     EXPECT_EQ(first.state(), QProcess::Running);
 }
 
+TEST_F(StartTest, ArgumentsHaveNoEffect)
+{
+    // Qt would stop at an unknown platform plugin if it saw these.
+    QProcess &first = start(ExecutablePath, {QStringLiteral("-platform"), QStringLiteral("no-such-platform"),
+                                             QStringLiteral("--version")});
+    EXPECT_TRUE(keepsRunning(first));
+    EXPECT_TRUE(waitFor([this] { return listeningCount() == 1; }, 10000));
+}
+
 TEST_F(StartTest, AfterTheFirstIsKilledANewStartRuns)
 {
     QProcess &first = start(ExecutablePath);
