@@ -3,8 +3,14 @@
 #include "app/ActionButton.h"
 #include "app/ActionImages.h"
 #include "app/ApplicationEvents.h"
+#include "app/Flashing.h"
 #include "app/MessageBox.h"
 #include "common/Exceptions.h"
+#include "common/StrUtils.h"
+#include "package/UpgradeFile.h"
+#include "platform/FileSystem.h"
+#include "probe/PartName.h"
+#include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
 
 #include <QAbstractEventDispatcher>
@@ -270,7 +276,9 @@ void TfrmMain::actRefershExecute()
 
 void TfrmMain::loadProbeDetails()
 {
-    throw Exception(QStringLiteral("QV58-Link not detected, please check if it is connected"));
+    const QString root = findProbeDrive();
+    if (root.isEmpty() || !readProbeDetails(root + DetailsLoadName, *FQV58LinkConfig))
+        throw Exception(QStringLiteral("QV58-Link not detected, please check if it is connected"));
 }
 
 void TfrmMain::loadFileList()
@@ -320,17 +328,99 @@ bool TfrmMain::stepDownload()
 
 bool TfrmMain::stepValidate()
 {
+    const bool valid = TUpgradeFile(*FMemoryStream).valid();
+    if (!valid)
+        throw Exception(QStringLiteral("Invalid upgrade file!"));
     return true;
 }
 
 bool TfrmMain::stepTargetInfo()
 {
+    addLog(QStringLiteral("Target Info:"));
+    addLog(QStringLiteral("    Part Name: %1").arg(partNameOf(FQV58LinkConfig->HICID())));
+    addLog(QStringLiteral("    Boot Version: %1").arg(FQV58LinkConfig->bootVersion()));
+    addLog(QStringLiteral("    Application Version: %1").arg(FQV58LinkConfig->appVersion()));
     return true;
 }
 
 bool TfrmMain::stepUpgrade()
 {
+    const TUpgradeFile package(*FMemoryStream);
+    logPackageInfo(package);
+    addLog(QStringLiteral("Upgrade QV58-Link fireware ... "));
+    // The interface version decides for every package, boot packages included.
+    const QString probeVersion = FQV58LinkConfig->appVersion();
+    const QString probePartName = partNameOf(FQV58LinkConfig->HICID());
+    bool ok = checkPackage(package, probePartName, probeVersion);
+    if (ok)
+        ok = flashProbe(package);
+    addLog(ok ? QStringLiteral("Upgrade QV58-Link fireware success!") : QStringLiteral("Upgrade QV58-Link fireware fail!"),
+           true);
+    return ok;
+}
+
+void TfrmMain::logPackageInfo(const TUpgradeFile &package)
+{
+    addLog(QStringLiteral("Upgrade File Info:"));
+    addLog(QStringLiteral("    Part Name: %1").arg(package.partName()));
+    if (sameText(package.mode(), QStringLiteral("App")))
+        addLog(QStringLiteral("    Application Version: %1").arg(package.version()));
+    else
+        addLog(QStringLiteral("    Boot Version: %1").arg(package.version()));
+    addLog(QStringLiteral("    Publish Time: %1").arg(package.crDate()));
+    addLog(QStringLiteral("    MD5: %1").arg(package.md5()));
+}
+
+bool TfrmMain::checkPackage(const TUpgradeFile &package, const QString &probePartName, const QString &probeVersion)
+{
+    if (!partMatches(probePartName, package.partName())) {
+        addLog(QStringLiteral("Result"));
+        addLog(QStringLiteral("    Error: Target is \"%1\", Upgrade file is \"%2\", not match")
+                   .arg(probePartName, package.partName()));
+        addLog(QStringLiteral("Update QV58-Link fail"));
+        return false;
+    }
+    if (!confirmVersion(probeVersion, package.version())) {
+        addLog(QStringLiteral("Result"));
+        addLog(QStringLiteral("    Error: The current hardware version is higher than the upgrade file version"));
+        addLog(QStringLiteral("Update QV58-Link fail"));
+        return false;
+    }
     return true;
+}
+
+QString TfrmMain::probeDriveOrReport()
+{
+    // Without the probe's drive there is nowhere to write: a bare file name
+    // would land in the working folder instead.
+    const QString root = findProbeDrive();
+    if (root.isEmpty()) {
+        addLog(QStringLiteral("Result"));
+        addLog(QStringLiteral("    Error: QV58-Link not found, please check if it is connected"));
+        addLog(QStringLiteral("Update QV58-Link fail"));
+    }
+    return root;
+}
+
+bool TfrmMain::flashProbe(const TUpgradeFile &package)
+{
+    QString root = probeDriveOrReport();
+    if (root.isEmpty())
+        return false;
+    createEmptyFile(pathInRoot(root, StartBootloaderFileName));
+    waitForProbe();
+
+    // The probe may come back under another drive after each restart.
+    root = probeDriveOrReport();
+    if (root.isEmpty())
+        return false;
+    saveImage(pathInRoot(root, ImageFileName), package);
+    waitForProbe();
+
+    root = probeDriveOrReport();
+    if (root.isEmpty())
+        return false;
+    return !fileExists(root + FailFileName);
 }
 
 void TfrmMain::ApplicationEvents1Exception(QObject *Sender, const std::exception &E)

@@ -22,6 +22,7 @@ class QPushButton;
 class QTimer;
 class TApplicationEvents;
 class TQV58LinkConfig;
+class TUpgradeFile;
 
 // The tool's only window: version chooser, log, the three actions, and the
 // state of an upgrade run, which its timer drives one step per tick.
@@ -62,6 +63,10 @@ public:
     bool stepTargetInfo();
     bool stepUpgrade();
 
+    void logPackageInfo(const TUpgradeFile &package);
+    bool checkPackage(const TUpgradeFile &package, const QString &probePartName, const QString &probeVersion);
+    bool flashProbe(const TUpgradeFile &package);
+
     // Appends a line to the log; with replaceLast, first removes the last line.
     void addLog(const QString &text, bool replaceLast = false);
 
@@ -89,6 +94,7 @@ private:
     void actCloseUpdate();
     void actRefershUpdate();
     void timerTick();
+    QString probeDriveOrReport();
 
     std::unique_ptr<TQV58LinkConfig> FQV58LinkConfig;
     QStringList FFileList;

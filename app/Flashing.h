@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class TUpgradeFile;
+
+// Names of the files that drive the probe's bootloader.
+inline const QString StartBootloaderFileName = QStringLiteral("START_BL.ACT");
+inline const QString ImageFileName = QStringLiteral("upgrade.Hex");
+inline const QString FailFileName = QStringLiteral("Fail.txt");
+
+// A probe of unknown model ("unknow") takes a package of any part name.
+bool partMatches(const QString &probePartName, const QString &packagePartName);
+
+// True when the package may be installed; asks the user first when the
+// package's version is below the probe's.
+bool confirmVersion(const QString &probeVersion, const QString &packageVersion);
+
+// Creates the file, or empties an existing one. Raises EFCreateError.
+void createEmptyFile(const QString &path);
+
+// Writes the package's image to the file. Raises EFCreateError or EWriteError.
+void saveImage(const QString &path, const TUpgradeFile &package);
