@@ -1,0 +1,323 @@
+#include "WindowFixture.h"
+
+#include "app/Flashing.h"
+#include "app/VersionOrder.h"
+#include "common/Exceptions.h"
+#include "common/FileIO.h"
+#include "package/PackageBuilder.h"
+#include "platform/DriveList.h"
+#include "probe/QV58LinkConfig.h"
+#include "support/FakeClock.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+TEST(VersionOrder, DigitRunsCompareAsNumbersEverythingElseByCode)
+{
+    const struct
+    {
+        const char *a, *b;
+        int order;
+    } cases[] = {
+        {"V1.10", "V1.9", 1},  {"V1.9", "V1.10", -1}, {"V1.9", "V1.9", 0},   {"", "", 0},
+        {"", "V1.0", -1},      {"V1.0", "", 1},       {"V1.0", "V1.0.1", -1}, {"V2", "V10", -1},
+        {"V1.01", "V1.1", 0},  {"V1.9", "v1.9", -1},  {"V1.9a", "V1.9", 1},   {"V1.9a", "V1.9b", -1},
+        {"1.2_beta", "1.2_rc", -1},
+        // Runs longer than any machine integer still compare correctly.
+        {"V123456789012345678901", "V123456789012345678900", 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const int order = compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b));
+        EXPECT_EQ(order < 0 ? -1 : order > 0 ? 1 : 0, c.order);
+    }
+}
+
+TEST(PartMatches, UnknownProbeTakesAnyPackageOtherwiseNamesIgnoreCase)
+{
+    const struct
+    {
+        const char *probe, *package;
+        bool match;
+    } cases[] = {
+        {"QV58Link Mini", "QV58Link Mini", true}, {"QV58Link Mini", "qv58link mini", true},
+        {"QV58Link Mini", "QV58Link Max", false}, {"QV58Link Mini", "", false},
+        {"unknow", "QV58Link Max", true},         {"unknow", "", true},
+        {"Unknow", "QV58Link Max", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.probe) + " / " + c.package);
+        EXPECT_EQ(partMatches(QString::fromLatin1(c.probe), QString::fromLatin1(c.package)), c.match);
+    }
+}
+
+TEST(ConfirmVersion, AsksOnlyBeforeALowerVersion)
+{
+    const struct
+    {
+        const char *probe, *package;
+        bool asks;
+        QMessageBox::StandardButton answer;
+        bool result;
+    } cases[] = {
+        {"V1.9", "V1.10", false, QMessageBox::NoButton, true},
+        {"V1.9", "V1.9", false, QMessageBox::NoButton, true},
+        {"", "V0.1", false, QMessageBox::NoButton, true},
+        {"V1.10", "V1.9", true, QMessageBox::No, false},
+        {"V1.10", "V1.9", true, QMessageBox::Yes, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.probe) + " <- " + c.package);
+        ScriptedMessageBoxes boxes;
+        if (c.asks)
+            boxes.answers = {c.answer};
+        EXPECT_EQ(confirmVersion(QString::fromLatin1(c.probe), QString::fromLatin1(c.package)), c.result);
+        ASSERT_EQ(boxes.shown.size(), c.asks ? 1 : 0);
+        if (c.asks) {
+            const auto &box = boxes.shown.first();
+            EXPECT_FALSE(box.hadOwner);
+            EXPECT_EQ(box.caption, QStringLiteral("Message"));
+            EXPECT_EQ(box.text,
+                      QStringLiteral("The current hardware version is higher than the upgrade file version!\r\nContinue?    "));
+            EXPECT_EQ(box.buttons, (QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No}));
+            EXPECT_EQ(box.icon, QMessageBox::Question);
+        }
+    }
+}
+
+namespace {
+
+// What the simulated probe does after each of the tool's two settle sleeps.
+enum class Comeback { Same, Other, Never };
+
+} // namespace
+
+// The window's last two steps against folder drives and a fake clock: the
+// probe "restarts" while the tool sleeps, so nothing here waits for real.
+class FlashingTest : public WindowFixture
+{
+protected:
+    FlashingTest()
+        : drives(dir.filePath("A") + ':' + dir.filePath("B"))
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("A"));
+        QDir(dir.path()).mkpath(QStringLiteral("cwd"));
+        writeWholeFile(dir.filePath("A/DETAILS.txt"), "HIC ID: 51563270\r\n");
+        oldCwd = QDir::currentPath();
+        QDir::setCurrent(dir.filePath("cwd"));
+        setDriveList(&drives);
+
+        TQV58LinkConfig *probe = window->qv58LinkConfig();
+        probe->setHICID(QStringLiteral("51563270"));
+        probe->setAppVersion(QStringLiteral("V1.9"));
+        probe->setBootVersion(QStringLiteral("V1.0"));
+        usePackage(QStringLiteral("App"), QStringLiteral("V1.10"), QStringLiteral("QV58Link Mini"));
+
+        clock.onSleep = [this](quint32) { onSleep(); };
+    }
+
+    ~FlashingTest() override
+    {
+        setDriveList(nullptr);
+        QDir::setCurrent(oldCwd);
+    }
+
+    void usePackage(const QString &mode, const QString &version, const QString &partName)
+    {
+        QBuffer *buffer = window->memoryStream();
+        buffer->buffer() = buildPackage(image, mode, version, partName, QStringLiteral("2026-12-01 10:00"));
+        buffer->seek(buffer->size());
+    }
+
+    // Called on every sleep; the long ones are the tool's settle sleeps after
+    // it wrote a file, when a real probe restarts.
+    void onSleep()
+    {
+        if (clock.now() - lastSettle < 2000)
+            return;
+        lastSettle = clock.now();
+        ++restarts;
+        const Comeback how = restarts == 1 ? afterMarker : afterImage;
+        QDir current(dir.filePath(restartedIn));
+        if (restarts == 2 && leaveFailFile)
+            writeWholeFile(current.filePath("Fail.txt"), QByteArray());
+        if (how == Comeback::Never) {
+            current.removeRecursively();
+        } else if (how == Comeback::Other) {
+            const QString next = restartedIn == "A" ? "B" : "A";
+            QDir(dir.path()).rename(restartedIn, next);
+            restartedIn = next;
+        }
+    }
+
+    QStringList logLines() const { return child<QPlainTextEdit>("logs")->toPlainText().split('\n'); }
+    QByteArray fileIn(const QString &drive, const QString &name) const
+    {
+        QFile file(dir.filePath(drive + '/' + name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    QStringList filesIn(const QString &drive) const
+    {
+        return QDir(dir.filePath(drive)).entryList(QDir::Files, QDir::Name);
+    }
+
+    QTemporaryDir dir;
+    TFolderDriveList drives;
+    FakeClock clock{1000};
+    QString oldCwd;
+    const QByteArray image = ":020000040000FA\n:0400000001020304F2\n:00000001FF\n";
+    Comeback afterMarker = Comeback::Same;
+    Comeback afterImage = Comeback::Same;
+    bool leaveFailFile = false;
+    QString restartedIn = QStringLiteral("A");
+    quint32 lastSettle = 0;
+    int restarts = 0;
+};
+
+TEST_F(FlashingTest, SuccessWritesMarkerThenImageAndLogsEveryLine)
+{
+    EXPECT_TRUE(window->stepTargetInfo());
+    EXPECT_TRUE(window->stepUpgrade());
+
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex().toUpper());
+    EXPECT_EQ(logLines(), (QStringList{"Target Info:", "    Part Name: QV58Link Mini", "    Boot Version: V1.0",
+                                       "    Application Version: V1.9", "Upgrade File Info:",
+                                       "    Part Name: QV58Link Mini", "    Application Version: V1.10",
+                                       "    Publish Time: 2026-12-01 10:00", "    MD5: " + md5,
+                                       "Upgrade QV58-Link fireware success!"}));
+    EXPECT_EQ(fileIn("A", "START_BL.ACT"), QByteArray());
+    EXPECT_EQ(fileIn("A", "upgrade.Hex"), image);
+    EXPECT_EQ(restarts, 2);
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+}
+
+TEST_F(FlashingTest, ProbeComingBackUnderAnotherDriveGetsTheImageThere)
+{
+    afterMarker = Comeback::Other;
+    EXPECT_TRUE(window->stepUpgrade());
+    EXPECT_EQ(fileIn("B", "upgrade.Hex"), image);
+    EXPECT_EQ(logLines().last(), QStringLiteral("Upgrade QV58-Link fireware success!"));
+}
+
+TEST_F(FlashingTest, FailFileLeftByTheProbeIsAFailure)
+{
+    leaveFailFile = true;
+    EXPECT_FALSE(window->stepUpgrade());
+    EXPECT_EQ(fileIn("A", "upgrade.Hex"), image);
+    EXPECT_EQ(logLines().last(), QStringLiteral("Upgrade QV58-Link fireware fail!"));
+}
+
+TEST_F(FlashingTest, ExistingFilesInAnyLetterCaseAreReplacedNotDoubled)
+{
+    writeWholeFile(dir.filePath("A/start_bl.act"), "old marker");
+    writeWholeFile(dir.filePath("A/UPGRADE.HEX"), QByteArray(4096, 'x'));
+    EXPECT_TRUE(window->stepUpgrade());
+    EXPECT_EQ(filesIn("A"), (QStringList{"DETAILS.txt", "UPGRADE.HEX", "start_bl.act"}));
+    EXPECT_EQ(fileIn("A", "start_bl.act"), QByteArray());
+    EXPECT_EQ(fileIn("A", "UPGRADE.HEX"), image);
+}
+
+TEST_F(FlashingTest, MissingDriveAtAnyPointWritesNothingAndFails)
+{
+    const struct
+    {
+        const char *name;
+        bool presentAtStart;
+        Comeback afterMarker, afterImage;
+        QStringList filesLeft;
+    } cases[] = {
+        {"no drive at the start", false, Comeback::Same, Comeback::Same, {}},
+        {"not back after the marker", true, Comeback::Never, Comeback::Same, {}},
+        {"not back after the image", true, Comeback::Same, Comeback::Never, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(dir.filePath("A")).removeRecursively();
+        QDir(dir.filePath("B")).removeRecursively();
+        if (c.presentAtStart) {
+            QDir(dir.path()).mkpath("A");
+            writeWholeFile(dir.filePath("A/DETAILS.txt"), "HIC ID: 51563270\r\n");
+        }
+        restartedIn = "A";
+        restarts = 0;
+        lastSettle = 0;
+        afterMarker = c.afterMarker;
+        afterImage = c.afterImage;
+        child<QPlainTextEdit>("logs")->clear();
+
+        EXPECT_FALSE(window->stepUpgrade());
+        EXPECT_EQ(logLines().mid(logLines().size() - 4),
+                  (QStringList{"Upgrade QV58-Link fireware ... ", "Result",
+                               "    Error: QV58-Link not found, please check if it is connected",
+                               "Upgrade QV58-Link fireware fail!"}));
+        EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+        EXPECT_TRUE(filesIn("B").isEmpty());
+    }
+}
+
+TEST_F(FlashingTest, RefusedChecksWriteNothingOnTheProbe)
+{
+    const struct
+    {
+        const char *name;
+        const char *hicId, *appVersion, *mode, *version, *partName;
+        QList<QMessageBox::StandardButton> answers;
+        bool ok;
+        QStringList tail;
+    } cases[] = {
+        {"part names differ", "51563270", "V1.9", "App", "V1.10", "QV58Link Max", {}, false,
+         {"Result", "    Error: Target is \"QV58Link Mini\", Upgrade file is \"QV58Link Max\", not match",
+          "Upgrade QV58-Link fireware fail!"}},
+        {"lower version declined", "51563270", "V1.10", "App", "V1.9", "QV58Link Mini", {QMessageBox::No}, false,
+         {"Result", "    Error: The current hardware version is higher than the upgrade file version",
+          "Upgrade QV58-Link fireware fail!"}},
+        {"lower version accepted", "51563270", "V1.10", "App", "V1.9", "QV58Link Mini", {QMessageBox::Yes}, true,
+         {"    MD5: ", "Upgrade QV58-Link fireware success!"}},
+        {"unknown model takes any part, boot package logged as boot", "12345678", "", "boot", "B2", "Other",
+         {}, true, {"    MD5: ", "Upgrade QV58-Link fireware success!"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString &name : filesIn("A"))
+            if (name != "DETAILS.txt")
+                QFile::remove(dir.filePath("A/" + name));
+        restarts = 0;
+        lastSettle = 0;
+        child<QPlainTextEdit>("logs")->clear();
+        window->qv58LinkConfig()->setHICID(QString::fromLatin1(c.hicId));
+        window->qv58LinkConfig()->setAppVersion(QString::fromLatin1(c.appVersion));
+        usePackage(QString::fromLatin1(c.mode), QString::fromLatin1(c.version), QString::fromLatin1(c.partName));
+        boxes.answers = c.answers;
+
+        EXPECT_EQ(window->stepUpgrade(), c.ok);
+        const QStringList lines = logLines();
+        QStringList tail = lines.mid(lines.size() - c.tail.size());
+        if (c.ok)
+            tail[0] = tail[0].left(9);
+        EXPECT_EQ(tail, c.tail);
+        EXPECT_EQ(filesIn("A").size(), c.ok ? 3 : 1);
+        if (QString::fromLatin1(c.mode) != "App") {
+            EXPECT_TRUE(lines.contains(QStringLiteral("    Boot Version: ") + c.version));
+        }
+    }
+}
+
+TEST_F(FlashingTest, ReadOnlyDriveRaisesTheCreateError)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    QFile::setPermissions(dir.filePath("A"), QFile::ReadOwner | QFile::ExeOwner);
+    try {
+        window->stepUpgrade();
+        FAIL() << "no error";
+    } catch (const EFCreateError &e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(dir.filePath("A/START_BL.ACT"))));
+    }
+    QFile::setPermissions(dir.filePath("A"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
