@@ -62,3 +62,23 @@ TEST(IntelHex, RefusesBrokenImagesNamingTheLine)
         EXPECT_EQ(check.error, QString::fromUtf8(c.error));
     }
 }
+
+TEST(MakeIntelHex, WrittenImagesAreAcceptedAcrossAddressBoundaries)
+{
+    const struct
+    {
+        int size;
+        int dataRecords;
+    } cases[] = {{0, 0}, {1, 1}, {16, 1}, {17, 2}, {0x10000, 0x1000}, {0x10000 + 5, 0x1001}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.size);
+        const QByteArray image = makeFirmwareImage(c.size, QStringLiteral("V1.2"));
+        const THexCheck check = checkIntelHex(image);
+        EXPECT_TRUE(check.ok) << check.error.toStdString();
+        EXPECT_EQ(check.dataRecords, c.dataRecords);
+        EXPECT_TRUE(image.endsWith(":00000001FF\r\n"));
+    }
+    // Past 64 KiB the next address block is announced before its first record.
+    EXPECT_TRUE(makeFirmwareImage(0x10000 + 1, {}).contains(":020000040001F9\r\n:01000000"));
+    EXPECT_NE(makeFirmwareImage(64, QStringLiteral("a")), makeFirmwareImage(64, QStringLiteral("b")));
+}

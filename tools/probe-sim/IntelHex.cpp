@@ -78,3 +78,55 @@ THexCheck checkIntelHex(const QByteArray &image)
     result.ok = true;
     return result;
 }
+
+namespace {
+
+void appendRecord(QByteArray &out, quint16 address, quint8 type, const QByteArray &payload)
+{
+    QByteArray record;
+    record.append(char(payload.size()));
+    record.append(char(address >> 8));
+    record.append(char(address & 0xFF));
+    record.append(char(type));
+    record.append(payload);
+    quint8 sum = 0;
+    for (char byte : record)
+        sum = quint8(sum + quint8(byte));
+    record.append(char(quint8(0x100 - sum)));
+    out.append(':');
+    out.append(record.toHex().toUpper());
+    out.append("\r\n");
+}
+
+} // namespace
+
+QByteArray makeIntelHex(const QByteArray &data)
+{
+    QByteArray out;
+    for (qsizetype offset = 0; offset < data.size(); offset += 16) {
+        if (offset % 0x10000 == 0) {
+            const quint16 upper = quint16(offset >> 16);
+            QByteArray address;
+            address.append(char(upper >> 8));
+            address.append(char(upper & 0xFF));
+            appendRecord(out, 0, 0x04, address);
+        }
+        appendRecord(out, quint16(offset & 0xFFFF), 0x00, data.mid(offset, 16));
+    }
+    appendRecord(out, 0, 0x01, QByteArray());
+    return out;
+}
+
+QByteArray makeFirmwareImage(int size, const QString &seed)
+{
+    // A small linear congruential sequence: reproducible, and it differs per seed.
+    quint32 state = 2166136261u;
+    for (QChar c : seed)
+        state = (state ^ c.unicode()) * 16777619u;
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        data[i] = char(state >> 24);
+    }
+    return makeIntelHex(data);
+}

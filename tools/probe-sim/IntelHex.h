@@ -13,3 +13,11 @@ struct THexCheck
 };
 
 THexCheck checkIntelHex(const QByteArray &image);
+
+// Writes data as Intel HEX from address 0: sixteen bytes a record, an
+// extended linear address record at each 64 KiB boundary, an end record.
+QByteArray makeIntelHex(const QByteArray &data);
+
+// A firmware image this probe accepts: size bytes of data that follow from
+// seed, so different seeds give different images of the same size.
+QByteArray makeFirmwareImage(int size, const QString &seed);

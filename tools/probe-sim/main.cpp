@@ -1,4 +1,7 @@
+#include "IntelHex.h"
 #include "ProbeSimulator.h"
+#include "common/Exceptions.h"
+#include "common/FileIO.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -97,8 +100,18 @@ int main(int argc, char **argv)
                                                  "1 is the restart into the bootloader, 2 the one after the "
                                                  "install (default 1)."),
                                   QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption writeImage(QStringLiteral("write-image"),
+                                        QStringLiteral("Write a firmware image this probe accepts (Intel HEX) to FILE "
+                                                       "and exit; no probe is played."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption imageBytes(QStringLiteral("image-bytes"),
+                                        QStringLiteral("Data bytes in the written image (default 4096)."),
+                                        QStringLiteral("N"), QStringLiteral("4096"));
+    const QCommandLineOption imageSeed(QStringLiteral("image-seed"),
+                                       QStringLiteral("Text the written image's data follows from (default empty)."),
+                                       QStringLiteral("TEXT"));
     parser.addOptions({drive, returnTo, hicId, mode, bootMode, appVersion, bootVersion, newVersion, power, beep,
-                       restartMs, fail, returnLate, lateMs, neverReturn, from});
+                       restartMs, fail, returnLate, lateMs, neverReturn, from, writeImage, imageBytes, imageSeed});
 
     QTextStream err(stderr);
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -112,6 +125,21 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty()) {
         err << "unexpected argument: " << parser.positionalArguments().first() << Qt::endl;
         return 2;
+    }
+    if (parser.isSet(writeImage)) {
+        bool ok = false;
+        const int size = parser.value(imageBytes).toInt(&ok);
+        if (!ok || size < 0) {
+            err << "--image-bytes needs a whole number of at least 0" << Qt::endl;
+            return 2;
+        }
+        try {
+            writeWholeFile(parser.value(writeImage), makeFirmwareImage(size, parser.value(imageSeed)));
+        } catch (const Exception &e) {
+            err << e.message() << Qt::endl;
+            return 1;
+        }
+        return 0;
     }
     if (!parser.isSet(drive) || parser.value(drive).isEmpty()) {
         err << "--drive DIR is required; see --help" << Qt::endl;
