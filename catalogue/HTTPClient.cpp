@@ -396,7 +396,8 @@ void THTTPClient::Get(const QString &url, QBuffer &buffer)
 {
     if (!buffer.isOpen() && !buffer.open(QIODevice::ReadWrite))
         throw EWriteError();
-    QByteArray current = url.toUtf8();
+    // A space cannot travel in a request line, and a package name may hold one.
+    QByteArray current = url.toUtf8().replace(' ', "%20");
     int redirects = 0;
     for (;;) {
         d->perform(current, buffer);

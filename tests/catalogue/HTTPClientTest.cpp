@@ -5,6 +5,7 @@
 #include "catalogue/HTTPExceptions.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -434,11 +435,53 @@ TEST_F(HTTPClientTest, SilentServerTimesOut)
 TEST_F(HTTPClientTest, HandlerErrorStopsTheRequestAndPassesUnchanged)
 {
     start();
-    server->answer(httpAnswer("200 OK", QByteArray(100000, 'x')));
-    server->answer(httpAnswer("200 OK", "next"));
-    http.OnWork = [](THTTPClient &, TWorkMode, qint64) { throw ERangeError(); };
-    EXPECT_EQ(raisedText<ERangeError>([&] { get(server->url("/big")); }), "Range check error");
+    for (const bool inBegin : {true, false}) {
+        SCOPED_TRACE(inBegin ? "OnWorkBegin" : "OnWork");
+        server->answer(httpAnswer("200 OK", QByteArray(100000, 'x')));
+        server->answer(httpAnswer("200 OK", "next"));
+        const auto fail = [](THTTPClient &, TWorkMode, qint64) { throw ERangeError(); };
+        (inBegin ? http.OnWorkBegin : http.OnWork) = fail;
+        EXPECT_EQ(raisedText<ERangeError>([&] { get(server->url("/big")); }), "Range check error");
 
-    http.OnWork = nullptr;
-    EXPECT_EQ(get(server->url("/next")), "next");
+        http.OnWorkBegin = nullptr;
+        http.OnWork = nullptr;
+        EXPECT_EQ(get(server->url("/next")), "next");
+    }
+}
+
+TEST_F(HTTPClientTest, SendsThePathAsGivenExceptForWhatARequestLineCannotCarry)
+{
+    start();
+    const struct
+    {
+        QString path;
+        QByteArray sent;
+    } cases[] = {
+        {"/Download/qv58link/51563270_V1.2.0.dat", "/Download/qv58link/51563270_V1.2.0.dat"},
+        {"/Download/../qv58link/./%41b.dat?x=%20", "/Download/../qv58link/./%41b.dat?x=%20"},
+        // A space before ";" in the catalogue ends up in the package name.
+        {"/Download/qv58link/51563270_V1.2.0 .dat", "/Download/qv58link/51563270_V1.2.0%20.dat"},
+        {QString::fromUtf8("/Download/\xC3\xA9.dat"), "/Download/%c3%a9.dat"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        server->answer(httpAnswer("200 OK", "x"));
+        get(server->url(c.path));
+        EXPECT_EQ(server->requests().last(), requestBlock(c.sent));
+    }
+}
+
+TEST_F(HTTPClientTest, IgnoresProxiesNamedByTheEnvironment)
+{
+    start();
+    const QByteArray deadProxy = "http://127.0.0.1:" + QByteArray::number(closedPort());
+    const char *const variables[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "ALL_PROXY"};
+    const auto restore = qScopeGuard([&] {
+        for (const char *name : variables)
+            qunsetenv(name);
+    });
+    for (const char *name : variables)
+        qputenv(name, deadProxy);
+    server->answer(httpAnswer("200 OK", "direct"));
+    EXPECT_EQ(get(server->url("/f")), "direct");
 }
