@@ -2,12 +2,15 @@
 
 #include "catalogue/HTTPExceptions.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <utility>
 #include <curl/curl.h>
+#include <exception>
+#include <new>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <utility>
 
 namespace {
 
@@ -39,6 +42,7 @@ struct TResponse
     qint64 received = 0;
 
     bool isSuccess() const { return status >= 200 && status <= 299; }
+    qint64 announcedLength() const { return chunked ? 0 : qMax<qint64>(contentLength, 0); }
     bool mayHaveBody() const
     {
         return status != 204 && status != 304 && (chunked || contentLength != 0);
@@ -80,6 +84,7 @@ struct THTTPClientPrivate
     [[noreturn]] void raiseTransferError(CURLcode rc) const;
     void touch() { lastActivity = SteadyClock::now(); }
     void reserve(qint64 bodySize);
+    void beginBody();
 
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
     static size_t onBody(char *data, size_t size, size_t count, void *self);
@@ -167,6 +172,8 @@ void THTTPClientPrivate::perform(const QByteArray &url, QBuffer &buffer)
     headers.append("Accept-Encoding: identity");
     headers.append(QByteArray("User-Agent: ") + UserAgent);
 
+    // SSL_CERT_FILE takes the place of the system's bundle file; the system's
+    // hashed certificate folder, libcurl's CA path, still applies.
     const QByteArray trusted = qgetenv("SSL_CERT_FILE");
     curl_easy_setopt(curl, CURLOPT_CAINFO,
         trusted.isEmpty() ? (defaultCaInfo.isEmpty() ? nullptr : defaultCaInfo.constData()) : trusted.constData());
@@ -266,6 +273,13 @@ void THTTPClientPrivate::reserve(qint64 bodySize)
 #endif
 }
 
+void THTTPClientPrivate::beginBody()
+{
+    response.bodyBegun = true;
+    if (q.OnWorkBegin)
+        q.OnWorkBegin(q, wmRead, response.announcedLength());
+}
+
 size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void *self)
 {
     auto *d = static_cast<THTTPClientPrivate *>(self);
@@ -289,11 +303,8 @@ size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void 
                 r.complete = true;
                 if (r.isSuccess() && !r.chunked && r.contentLength > 0 && r.contentLength <= ReserveLimit)
                     d->reserve(r.contentLength);
-                if (r.mayHaveBody()) {
-                    r.bodyBegun = true;
-                    if (d->q.OnWorkBegin)
-                        d->q.OnWorkBegin(d->q, wmRead, r.chunked ? 0 : qMax<qint64>(r.contentLength, 0));
-                }
+                if (r.mayHaveBody())
+                    d->beginBody();
             }
         } else {
             const qsizetype colon = line.indexOf(':');
@@ -323,11 +334,8 @@ size_t THTTPClientPrivate::onBody(char *data, size_t size, size_t count, void *s
     d->touch();
     try {
         TResponse &r = d->response;
-        if (!r.bodyBegun) {
-            r.bodyBegun = true;
-            if (d->q.OnWorkBegin)
-                d->q.OnWorkBegin(d->q, wmRead, r.chunked ? 0 : qMax<qint64>(r.contentLength, 0));
-        }
+        if (!r.bodyBegun)
+            d->beginBody();
         // Only the final answer's body belongs to the caller; redirect and
         // error bodies are read and counted, then dropped.
         if (r.isSuccess() && d->target->write(data, qint64(total)) != qint64(total))
