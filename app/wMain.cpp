@@ -5,6 +5,10 @@
 #include "app/ApplicationEvents.h"
 #include "app/Flashing.h"
 #include "app/MessageBox.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/DownloadLocation.h"
+#include "catalogue/HTTPClient.h"
+#include "catalogue/VersionInfo.h"
 #include "common/Exceptions.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
@@ -73,6 +77,10 @@ TfrmMain::TfrmMain(QWidget *parent)
     : QWidget(parent)
 {
     buildComponents();
+
+    FHTTP = std::make_unique<THTTPClient>();
+    FHTTP->OnWorkBegin = [this](THTTPClient &, TWorkMode, qint64 AWorkCountMax) { FHTTPWorkBegin(AWorkCountMax); };
+    FHTTP->OnWork = [this](THTTPClient &, TWorkMode, qint64 AWorkCount) { FHTTPWork(AWorkCount); };
 
     ApplicationEvents1 = new TApplicationEvents(this);
     ApplicationEvents1->setObjectName(QStringLiteral("ApplicationEvents1"));
@@ -283,10 +291,31 @@ void TfrmMain::loadProbeDetails()
 
 void TfrmMain::loadFileList()
 {
+    downloadLines(*FHTTP, fileListUrl(), FFileList);
+    cmbVersions->clear();
+    fillVersions(FQV58LinkConfig->HICID(), FFileList);
+    // Filling an empty list already selects entry 0 and runs the change handler.
+    if (cmbVersions->count() > 0)
+        cmbVersions->setCurrentIndex(0);
+}
+
+void TfrmMain::fillVersions(const QString &hicId, const QStringList &lines)
+{
+    cmbVersions->addItems(versionsFor(hicId, lines));
 }
 
 void TfrmMain::cmbVersionsPropertiesChange()
 {
+    if (cmbVersions->currentIndex() < 0)
+        return;
+    const int index = matchingLineIndex(cmbVersions->currentIndex(), FFileList, FQV58LinkConfig->HICID());
+    // The list can still show an earlier probe's versions after a reload that
+    // failed in the download; there is no line to take then.
+    if (index < 0)
+        return;
+    const TVersionInfo info = parseVersionInfo(FFileList.at(index));
+    txtDescript->setPlainText(info.descript);
+    setUpgradeFileName(QStringLiteral("%1.dat").arg(info.fileName));
 }
 
 void TfrmMain::cxButton2Click()
@@ -323,7 +352,37 @@ void TfrmMain::timerTick()
 
 bool TfrmMain::stepDownload()
 {
+    addLog(QStringLiteral("Download upgrade file from websuit ... "));
+    FHTTP->setContentType(QStringLiteral("application/x-www-form-urlencoded"));
+    FMemoryStream->buffer().clear();
+    FMemoryStream->seek(0);
+    FHTTP->Get(upgradeFileUrl(FUpgradeFileName), *FMemoryStream);
     return true;
+}
+
+void TfrmMain::FHTTPWorkBegin(qint64 AWorkCountMax)
+{
+    if (!FRunning)
+        return;
+    FFileSize = static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(AWorkCountMax)));
+    addLog(QStringLiteral("Download upgrade file from website... 0/%1 Byte").arg(FFileSize), true);
+    repaintLog();
+}
+
+void TfrmMain::FHTTPWork(qint64 AWorkCount)
+{
+    if (!FRunning)
+        return;
+    addLog(QStringLiteral("Download upgrade file from website ... %1/%2 Byte").arg(AWorkCount).arg(FFileSize), true);
+    repaintLog();
+}
+
+void TfrmMain::repaintLog()
+{
+    // The download blocks the event loop; paint the log now so the count is
+    // seen to grow, without handing the user's input to the window meanwhile.
+    if (logs->isVisible())
+        logs->repaint();
 }
 
 bool TfrmMain::stepValidate()

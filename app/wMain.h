@@ -21,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class TApplicationEvents;
+class THTTPClient;
 class TQV58LinkConfig;
 class TUpgradeFile;
 
@@ -55,9 +56,12 @@ public:
     void FTimerTimer();
     void cmbVersionsPropertiesChange();
     void ApplicationEvents1Exception(QObject *Sender, const std::exception &E);
+    void FHTTPWorkBegin(qint64 AWorkCountMax);
+    void FHTTPWork(qint64 AWorkCount);
 
     void loadProbeDetails();
     void loadFileList();
+    void fillVersions(const QString &hicId, const QStringList &lines);
     bool stepDownload();
     bool stepValidate();
     bool stepTargetInfo();
@@ -82,6 +86,7 @@ public:
     bool running() const { return FRunning; }
     int stepIndex() const { return FStepIndex; }
     QString upgradeFileName() const { return FUpgradeFileName; }
+    THTTPClient &http() const { return *FHTTP; }
 
     // Replaces one slot of the step table (tests run their own steps through it).
     void setFunc(int slot, TStepFunc func);
@@ -95,6 +100,7 @@ private:
     void actRefershUpdate();
     void timerTick();
     QString probeDriveOrReport();
+    void repaintLog();
 
     std::unique_ptr<TQV58LinkConfig> FQV58LinkConfig;
     QStringList FFileList;
@@ -121,5 +127,6 @@ private:
     QAction *actRefersh = nullptr;
     QList<QPixmap> imgs;
     QTimer *FTimer = nullptr;
+    std::unique_ptr<THTTPClient> FHTTP;
     TApplicationEvents *ApplicationEvents1 = nullptr;
 };
