@@ -5,6 +5,7 @@
 #include "common/FileIO.h"
 #include "common/StrUtils.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -283,7 +284,12 @@ bool TProbeSimulator::installImage(const QString &name)
         check.error = QStringLiteral("image larger than %1 bytes").arg(maxImageBytes);
     } else {
         try {
-            check = checkIntelHex(readWholeFile(path));
+            const QByteArray image = readWholeFile(path);
+            // Lets a test see that the probe got exactly the image it was sent.
+            event(QStringLiteral("image bytes=%1 md5=%2")
+                      .arg(image.size())
+                      .arg(QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex().toUpper())));
+            check = checkIntelHex(image);
         } catch (const Exception &e) {
             check.error = e.message();
         }

@@ -31,6 +31,7 @@ One line per event on standard output:
   present DIR mode=M version=V      the drive is there with DETAILS.txt
   seen NAME                         a trigger file was closed by its writer
   ignored NAME: REASON
+  image bytes=N md5=HEX             what the image file held
   hex ok records=N | hex bad: REASON
   installed version=V
   failed: Fail.txt left in DIR      (printed before the present line)
