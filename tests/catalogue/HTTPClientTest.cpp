@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <arpa/inet.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <typeinfo>
 #include <unistd.h>
 
 namespace {
