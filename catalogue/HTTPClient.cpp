@@ -122,7 +122,8 @@ THTTPClientPrivate::THTTPClientPrivate(THTTPClient &owner)
         defaultCaInfo = caInfo;
 
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
+    // Plain HTTP, also by redirect, would undo the server check below.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     // Redirects are followed here, not by libcurl, so that every body read
@@ -233,6 +234,8 @@ void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
         if (osError)
             throw EIdSocketError(int(osError), socketErrorText(int(osError)));
         break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        throw EIdTransferError(QStringLiteral("Only HTTPS downloads are allowed.\r\n") + detail);
     case CURLE_OPERATION_TIMEDOUT:
         throw EIdSocketError(ETIMEDOUT, socketErrorText(ETIMEDOUT));
     case CURLE_SSL_CONNECT_ERROR:

@@ -487,3 +487,21 @@ TEST_F(HTTPClientTest, IgnoresProxiesNamedByTheEnvironment)
     server->answer(httpAnswer("200 OK", "direct"));
     EXPECT_EQ(get(server->url("/f")), "direct");
 }
+
+TEST_F(HTTPClientTest, NeverLeavesTls)
+{
+    start();
+    const QByteArray plain = "http://localhost:" + QByteArray::number(server->port()) + "/f.dat";
+    server->answer(httpAnswer("302 Found", "", "Location: " + plain + "\r\n"));
+
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadWrite);
+    for (const QString &url : {server->url("/start"), QString::fromLatin1(plain)}) {
+        SCOPED_TRACE(url.toStdString());
+        const QString text = raisedText<EIdTransferError>([&] { http.Get(url, buffer); });
+        EXPECT_TRUE(text.startsWith("Only HTTPS downloads are allowed.\r\n")) << text.toStdString();
+    }
+    EXPECT_EQ(server->requests().size(), 1);
+    EXPECT_TRUE(data.isEmpty());
+}
