@@ -38,11 +38,13 @@ public:
     // Raised on the calling thread inside Get, for every body the client
     // reads (redirect and error bodies too): OnWorkBegin once with the
     // announced length (0 when none is announced), then OnWork per block
-    // received with this body's byte count so far. An empty body raises
-    // neither. The handlers may throw; Get then stops and rethrows.
+    // received with this body's byte count so far. An answer that announces
+    // no body (Content-Length 0, 204, 304) raises neither. The handlers may
+    // throw; Get then stops and rethrows.
     std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCountMax)> OnWorkBegin;
     std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCount)> OnWork;
 
+    // Reaching this many redirect answers in one Get raises "Too many redirects.".
     static constexpr int RedirectMaximum = 15;
 
 private:
