@@ -1,51 +1,70 @@
 #include "app/ActionImages.h"
 
-#include <QImage>
+#include <QGuiApplication>
 #include <QPainter>
-#include <QPainterPath>
-#include <QPolygonF>
+#include <QSvgRenderer>
+
+// The resources live in a static library: nothing would pull them in otherwise.
+static void registerActionImages()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(ActionImages);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
 
 namespace {
 
-QImage blankImage()
+const QString UpgradeSource = QStringLiteral(":/qv58link/upgrade.svg");
+const QString RefreshSource = QStringLiteral(":/qv58link/refresh.svg");
+const QString IconSource = QStringLiteral(":/qv58link/qv58link-upgrade.svg");
+
+// Every picture is drawn on a 16-pixel grid; whole multiples of it stay sharp.
+constexpr int GridSize = 16;
+const int IconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+QImage renderSvg(const QString &source, int pixelSize)
 {
-    QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+    registerActionImages();
+    QImage image(pixelSize, pixelSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
+    QSvgRenderer renderer(source);
+    QPainter painter(&image);
+    renderer.render(&painter, QRectF(0, 0, pixelSize, pixelSize));
     return image;
 }
 
-QPixmap upgradeImage()
+QPixmap actionImage(const QString &source, qreal devicePixelRatio)
 {
-    QImage image = blankImage();
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(0x1e, 0x6b, 0x24), 1.0));
-    p.setBrush(QColor(0x3c, 0xa5, 0x3c));
-    const QPolygonF arrow({{8.0, 1.0}, {15.0, 8.5}, {11.0, 8.5}, {11.0, 14.5},
-                           {5.0, 14.5}, {5.0, 8.5}, {1.0, 8.5}});
-    p.drawPolygon(arrow);
-    return QPixmap::fromImage(image);
-}
-
-QPixmap refreshImage()
-{
-    QImage image = blankImage();
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor blue(0x1f, 0x5f, 0xb8);
-    p.setPen(QPen(blue, 2.0, Qt::SolidLine, Qt::FlatCap));
-    p.setBrush(Qt::NoBrush);
-    // Three quarters of a circle, open at the top right where the head sits.
-    p.drawArc(QRectF(2.5, 2.5, 11.0, 11.0), 60 * 16, 280 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(blue);
-    p.drawPolygon(QPolygonF({{9.0, 0.5}, {15.0, 3.0}, {10.5, 7.5}}));
-    return QPixmap::fromImage(image);
+    QPixmap pixmap = QPixmap::fromImage(renderSvg(source, qRound(GridSize * devicePixelRatio)));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
 }
 
 } // namespace
 
 QList<QPixmap> makeActionImages()
 {
-    return {upgradeImage(), refreshImage()};
+    return makeActionImages(qGuiApp ? qGuiApp->devicePixelRatio() : 1.0);
+}
+
+QList<QPixmap> makeActionImages(qreal devicePixelRatio)
+{
+    if (!(devicePixelRatio >= 1.0))
+        devicePixelRatio = 1.0;
+    return {actionImage(UpgradeSource, devicePixelRatio), actionImage(RefreshSource, devicePixelRatio)};
+}
+
+QIcon makeApplicationIcon()
+{
+    QIcon icon;
+    for (int size : IconSizes)
+        icon.addPixmap(QPixmap::fromImage(renderApplicationIcon(size)));
+    return icon;
+}
+
+QImage renderApplicationIcon(int pixelSize)
+{
+    return renderSvg(IconSource, pixelSize);
 }

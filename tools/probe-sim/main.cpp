@@ -1,4 +1,5 @@
 #include "IntelHex.h"
+#include "ProjectVersion.h"
 #include "ProbeSimulator.h"
 #include "common/Exceptions.h"
 #include "common/FileIO.h"
@@ -47,10 +48,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv58link-probe-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QV58_PROJECT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(description));
     parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const TProbeSimOptions defaults;
     const QCommandLineOption drive(QStringLiteral("drive"),
                                    QStringLiteral("The folder that is the probe's drive (required)."),
@@ -119,8 +122,16 @@ int main(int argc, char **argv)
         err << parser.errorText() << Qt::endl;
         return 2;
     }
+    // Qt lists its own options itself.
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(app);
     if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << parser.helpText() << Qt::flush;
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+                            << Qt::endl;
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -1,3 +1,4 @@
+#include "ProjectVersion.h"
 #include "common/FileIO.h"
 #include "tools/serve/FileServer.h"
 #include "tools/serve/SelfSignedCertificate.h"
@@ -16,13 +17,16 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv58link-serve"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QV58_PROJECT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves the files below a folder over HTTPS on 127.0.0.1, with a self-signed certificate for\n"
         "localhost and 127.0.0.1 made at each start. The first line written is the base URL served.\n"
-        "Trust the certificate with SSL_CERT_FILE=<cert-out file>."));
-    parser.addHelpOption();
+        "Trust the certificate with SSL_CERT_FILE=<cert-out file>.\n"
+        "Exit codes: 0 after SIGINT or SIGTERM, 1 when serving fails, 2 on bad options."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption rootOption(QStringLiteral("root"), QStringLiteral("Folder to serve."),
         QStringLiteral("DIR"));
     const QCommandLineOption portOption(QStringLiteral("port"),
@@ -30,15 +34,29 @@ int main(int argc, char **argv)
     const QCommandLineOption certOption(QStringLiteral("cert-out"),
         QStringLiteral("Where to write the certificate, as PEM."), QStringLiteral("FILE"));
     parser.addOptions({rootOption, portOption, certOption});
-    parser.process(app);
 
-    bool portOk = false;
-    const uint port = parser.value(portOption).toUInt(&portOk);
     const auto usageError = [&](const QString &text) {
         std::fprintf(stderr, "qv58link-serve: %s\n", qPrintable(text));
         std::fputs(qPrintable(parser.helpText()), stderr);
         return 2;
     };
+    // An unknown option is a bad command line like any other: code 2, not Qt's 1.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    // Qt lists its own options itself.
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(app);
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("qv58link-serve %s\n", QV58_PROJECT_VERSION);
+        return 0;
+    }
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
     if (!parser.isSet(rootOption) || !QFileInfo(parser.value(rootOption)).isDir())
         return usageError(QStringLiteral("--root must name a folder."));
     if (!parser.isSet(certOption) || parser.value(certOption).isEmpty())
