@@ -18,16 +18,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Every download is HTTPS and checked against the system's CA bundle, which is
 # read at run time, so the library scan cannot see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+# CPack puts the summary above this and indents it; an empty line starts a paragraph.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- QV58-Link Upgrade installs new firmware on a QV58-LINK USB debug probe,
- which shows up as a removable drive. It reads the probe's details, lists
- the firmware versions published for it, downloads and verifies the chosen
- package over HTTPS and flashes the probe by writing files onto its drive.
- .
- Companion commands: qv58link-pack builds and inspects upgrade packages,
- qv58link-probe-sim plays the probe on a folder and qv58link-serve serves a
- folder over HTTPS, for trying the tool without the maker's server.")
+"QV58-Link Upgrade installs new firmware on a QV58-LINK USB debug probe,
+which shows up as a removable drive. It reads the probe's details, lists
+the firmware versions published for it, downloads and verifies the chosen
+package over HTTPS and flashes the probe by writing files onto its drive.
+
+Companion commands: qv58link-pack builds and inspects upgrade packages,
+qv58link-probe-sim plays the probe on a folder and qv58link-serve serves a
+folder over HTTPS, for trying the tool without the maker's server.")
 
 # cpack and install take what the build made: a package test run under ctest
 # must not start building the whole tree beside the other tests.
