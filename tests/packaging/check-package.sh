@@ -6,6 +6,7 @@
 # program in it starts from there without help.
 #
 # usage: check-package.sh BUILD_DIR VERSION APP_ID
+# $CPACK names the cpack of the CMake that configured BUILD_DIR (default: cpack).
 set -eu
 
 build=$1
@@ -41,7 +42,7 @@ wait_for() {
 
 # --- The package -----------------------------------------------------------
 
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
+if ! "${CPACK:-cpack}" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
     echo "FAIL: cpack -G DEB" >&2
     exit 1
