@@ -130,6 +130,11 @@ for command in qv58link-pack qv58link-probe-sim qv58link-serve; do
     shown=$("$usr/bin/$command" --version) || fail "$command --version"
     [ "$shown" = "$command $version" ] || fail "$command --version shows '$shown'"
 
+    # A bad command line ends alike for every companion, as their pages say.
+    "$usr/bin/$command" --no-such-option >/dev/null 2>"$work/bad.err" && code=0 || code=$?
+    [ "$code" -eq 2 ] || fail "$command --no-such-option ended with $code, not 2"
+    [ -s "$work/bad.err" ] || fail "$command --no-such-option said nothing on standard error"
+
     # Every option the help names is described in the manual page.
     gzip -dc "$usr/share/man/man1/$command.1.gz" | sed 's/\\-/-/g' >"$work/man"
     for option in $(grep -o -- '--[a-z][a-z-]*' "$work/help" | sort -u); do
