@@ -8,6 +8,8 @@ int main(int argc, char **argv)
     int appArgc = argc > 0 ? 1 : 0;
     char *appArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     TApplication app(appArgc, appArgv);
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvantix.qv58link_upgrade"));
 
     // Before any window: a refused start shows nothing and ends with 0.
     TSingleInstance instance;

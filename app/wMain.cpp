@@ -118,7 +118,7 @@ void TfrmMain::buildComponents()
     setPalette(palette);
 
     imgs = makeActionImages();
-    setWindowIcon(imgs.at(0));
+    setWindowIcon(makeApplicationIcon());
 
     actUpgrade = new QAction(QStringLiteral("&Upgrade"), this);
     actUpgrade->setObjectName(QStringLiteral("actUpgrade"));
