@@ -5,8 +5,10 @@
 class QWidget;
 
 // The declared order is part of the contract: callers store and compare these by number.
-enum TMsgButtons { btAbortRetryIgnore, btOK, btOKCancel, btRetryCancel, btYesNo, btYesNoCancel };
-enum TMsgIcon { icNone, icWarning, icInformation, icQuestion, icError };
+// A fixed underlying type makes every such number a valid value, also one
+// outside the lists, which the box then handles as documented below.
+enum TMsgButtons : int { btAbortRetryIgnore, btOK, btOKCancel, btRetryCancel, btYesNo, btYesNoCancel };
+enum TMsgIcon : int { icNone, icWarning, icInformation, icQuestion, icError };
 enum TMsgResult { rsAbort, rsCancel, rsIgnore, rsNo, rsOK, rsRetry, rsYes };
 
 // Shows a modal box (modal to owner, or to nothing when owner is null) and
