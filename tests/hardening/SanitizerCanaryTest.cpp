@@ -46,7 +46,8 @@ struct Canary
 };
 
 const Canary Canaries[] = {
-    {"address", "DISABLED_LeaksAProbeRecord", "ERROR: LeakSanitizer: detected memory leaks", "DISABLED_LeaksAProbeRecord"},
+    {"address", "DISABLED_LeaksAProbeRecord", "ERROR: LeakSanitizer: detected memory leaks",
+     "DISABLED_LeaksAProbeRecord"},
     {"address", "DISABLED_ReadsAFreedBlock", "ERROR: AddressSanitizer: heap-use-after-free",
      "DISABLED_ReadsAFreedBlock"},
     {"undefined", "DISABLED_OverflowsASignedInteger", "runtime error: signed integer overflow",
