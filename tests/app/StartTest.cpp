@@ -1,77 +1,41 @@
+#include "support/DesktopSession.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <sys/stat.h>
 
 namespace {
 
 const QString ExecutablePath = QStringLiteral(QV58_BIN_DIR "/qv58link-upgrade");
 const QByteArray ActivationLine = "asked to come forward";
 
-// Starts of the real executable in one private desktop session (its own
-// runtime folder, offscreen screen). Every process still running is killed
-// when the test ends, so a failure never leaves one behind.
+// Starts of the real executable, each test in a desktop session of its own.
 class StartTest : public ::testing::Test
 {
 protected:
-    StartTest()
-    {
-        ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
-        env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        env.insert(QStringLiteral("QV58LINK_TRACE_ACTIVATION"), QStringLiteral("1"));
-    }
-    ~StartTest() override
-    {
-        for (auto &process : processes) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
+    StartTest() { session.env.insert(QStringLiteral("QV58LINK_TRACE_ACTIVATION"), QStringLiteral("1")); }
 
     QProcess &start(const QString &program, const QStringList &arguments = {})
     {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(env);
-        process->start(program, arguments);
-        EXPECT_TRUE(process->waitForStarted(5000)) << program.toStdString();
-        processes.push_back(std::move(process));
-        return *processes.back();
+        return session.start(program, arguments);
     }
 
     // A copy that has its lock and listens: its socket shows up in the session folder.
     int listeningCount() const
     {
-        return QDir(runtime.path())
+        return QDir(session.runtimePath())
             .entryList({QStringLiteral("*_All")}, QDir::System | QDir::Files | QDir::NoDotAndDotDot)
             .size();
     }
 
-    static bool waitFor(const std::function<bool()> &done, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done()) {
-            if (clock.elapsed() > ms)
-                return false;
-            QThread::msleep(20);
-        }
-        return true;
-    }
+    static bool waitFor(const std::function<bool()> &done, int ms) { return waitUntil(done, ms); }
 
     // The process is still up after a while: it was not refused.
     static bool keepsRunning(QProcess &process) { return !process.waitForFinished(1500); }
 
-    QTemporaryDir runtime;
-    QProcessEnvironment env;
-    std::vector<std::unique_ptr<QProcess>> processes;
+    DesktopSession session;
 };
 
 } // namespace

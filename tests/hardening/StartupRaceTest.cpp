@@ -1,6 +1,6 @@
 #include "platform/SingleInstance.h"
+#include "support/DesktopSession.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <functional>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,53 +18,24 @@ constexpr int Copies = 10;
 // Generous: ten instrumented copies share two cores.
 constexpr int StartMs = 60000;
 
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 // Copies of the tool in one private desktop session without a probe, each
-// showing its "not detected" box to nobody. Whatever is still running when a
-// test ends is killed.
+// showing its "not detected" box to nobody.
 class StartupRaceTest : public ::testing::Test
 {
 protected:
     StartupRaceTest()
     {
-        ::chmod(QFile::encodeName(FRuntime.path()).constData(), 0700);
-        FEnv = QProcessEnvironment::systemEnvironment();
-        FEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        FEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRuntime.path());
-        FEnv.insert(QStringLiteral("QV58LINK_DRIVES"), QString());
+        FSession.env.insert(QStringLiteral("QV58LINK_DRIVES"), QString());
         // A closed loopback port: nothing leaves the machine.
-        FEnv.insert(QStringLiteral("QV58LINK_DOWNLOAD_URL"), QStringLiteral("https://127.0.0.1:9/"));
-    }
-
-    ~StartupRaceTest() override
-    {
-        for (auto &copy : FCopies) {
-            copy->kill();
-            copy->waitForFinished(5000);
-        }
+        FSession.env.insert(QStringLiteral("QV58LINK_DOWNLOAD_URL"), QStringLiteral("https://127.0.0.1:9/"));
     }
 
     QProcess *start(const QString &program, const QStringList &arguments)
     {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(FEnv);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(program, arguments);
-        EXPECT_TRUE(process->waitForStarted(5000));
-        FCopies.push_back(std::move(process));
-        return FCopies.back().get();
+        return &FSession.start(program, arguments, QProcess::ForwardedErrorChannel);
     }
+
+    static bool waitFor(const std::function<bool()> &done, int ms) { return waitUntil(done, ms); }
 
     QProcess *startOne() { return start(ExecutablePath, {}); }
 
@@ -105,7 +74,7 @@ protected:
     // table of locks, so that looking does not take part in the race.
     qint64 lockHolder() const
     {
-        const TSingleInstance guard(ExecutablePath, FRuntime.path());
+        const TSingleInstance guard(ExecutablePath, FSession.runtimePath());
         struct stat info {};
         if (::stat(QFile::encodeName(guard.lockFilePath()).constData(), &info) != 0)
             return 0;
@@ -161,10 +130,8 @@ protected:
         return running;
     }
 
-    QTemporaryDir FRuntime;
+    DesktopSession FSession;
     QTemporaryDir FScratch;
-    QProcessEnvironment FEnv;
-    std::vector<std::unique_ptr<QProcess>> FCopies;
     int FRound = 0;
 };
 
