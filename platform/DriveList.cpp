@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -111,40 +112,47 @@ QString TSystemDriveList::rootOf(const QString &mountPoint) const
     return withTrailingSlash(base + mountPoint);
 }
 
-QStringList TSystemDriveList::logicalDrives()
+TDriveType TSystemDriveList::typeOf(const TMount &mount) const
 {
-    QStringList points;
-    for (const TMount &mount : visibleMounts()) {
-        if (!wholeDiskOf(mount.source).isEmpty())
-            points.append(mount.mountPoint);
+    const QString disk = wholeDiskOf(mount.source);
+    if (!disk.isEmpty()) {
+        const QByteArray removable =
+            readSmallFile(QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block/%1/removable").arg(disk)));
+        return removable.trimmed() == "1" ? TDriveType::Removable : TDriveType::Fixed;
     }
-    std::sort(points.begin(), points.end());
-    QStringList roots;
-    for (const QString &point : points)
-        roots.append(rootOf(point));
-    return roots;
+    const QString type = mount.fsType;
+    if (type.startsWith(QStringLiteral("nfs")) || type == QStringLiteral("cifs") || type == QStringLiteral("smb3")
+        || type == QStringLiteral("fuse.sshfs"))
+        return TDriveType::Remote;
+    if (type == QStringLiteral("tmpfs") || type == QStringLiteral("ramfs"))
+        return TDriveType::RamDisk;
+    return TDriveType::Unknown;
 }
 
 TDriveType TSystemDriveList::driveType(const QString &root)
 {
     for (const TMount &mount : visibleMounts()) {
-        if (rootOf(mount.mountPoint) != root)
-            continue;
-        const QString disk = wholeDiskOf(mount.source);
-        if (!disk.isEmpty()) {
-            const QByteArray removable = readSmallFile(
-                QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block/%1/removable").arg(disk)));
-            return removable.trimmed() == "1" ? TDriveType::Removable : TDriveType::Fixed;
-        }
-        const QString type = mount.fsType;
-        if (type.startsWith(QStringLiteral("nfs")) || type == QStringLiteral("cifs") || type == QStringLiteral("smb3")
-            || type == QStringLiteral("fuse.sshfs"))
-            return TDriveType::Remote;
-        if (type == QStringLiteral("tmpfs") || type == QStringLiteral("ramfs"))
-            return TDriveType::RamDisk;
-        return TDriveType::Unknown;
+        if (rootOf(mount.mountPoint) == root)
+            return typeOf(mount);
     }
     return TDriveType::NoRootDir;
+}
+
+// The listed drives are the mounted block devices; other mounts are no
+// drives, as a network share or a RAM disk is no drive letter's.
+QList<TDriveInfo> TSystemDriveList::drives()
+{
+    QList<TMount> mounts;
+    for (const TMount &mount : visibleMounts()) {
+        if (!wholeDiskOf(mount.source).isEmpty())
+            mounts.append(mount);
+    }
+    std::sort(mounts.begin(), mounts.end(),
+              [](const TMount &a, const TMount &b) { return a.mountPoint < b.mountPoint; });
+    QList<TDriveInfo> result;
+    for (const TMount &mount : mounts)
+        result.append(TDriveInfo{rootOf(mount.mountPoint), typeOf(mount), QString()});
+    return result;
 }
 
 TFolderDriveList::TFolderDriveList(const QString &folders)
@@ -153,24 +161,45 @@ TFolderDriveList::TFolderDriveList(const QString &folders)
         FRoots.append(withTrailingSlash(QDir::cleanPath(QDir::current().absoluteFilePath(folder))));
 }
 
-QStringList TFolderDriveList::logicalDrives()
+QList<TDriveInfo> TFolderDriveList::drives()
 {
-    QStringList present;
+    QList<TDriveInfo> present;
     for (const QString &root : FRoots) {
         if (QFileInfo(root).isDir())
-            present.append(root);
+            present.append(TDriveInfo{root, TDriveType::Removable, root});
     }
     return present;
 }
 
-TDriveType TFolderDriveList::driveType(const QString &root)
+QStringList IDriveList::logicalDrives()
 {
-    return FRoots.contains(root) && QFileInfo(root).isDir() ? TDriveType::Removable : TDriveType::NoRootDir;
+    QStringList roots;
+    for (const TDriveInfo &drive : drives())
+        roots.append(drive.root);
+    return roots;
+}
+
+TDriveType IDriveList::driveType(const QString &root)
+{
+    for (const TDriveInfo &drive : drives()) {
+        if (drive.root == root)
+            return drive.type;
+    }
+    return TDriveType::NoRootDir;
 }
 
 namespace {
 
-IDriveList *installedList = nullptr;
+// QV58LINK_DRIVES as it reads at each look, so a test or the demo may change
+// it while the tool runs; nothing is kept between looks, so threads share it
+// safely.
+class TEnvironmentDriveList final : public IDriveList
+{
+public:
+    QList<TDriveInfo> drives() override { return TFolderDriveList(qEnvironmentVariable("QV58LINK_DRIVES")).drives(); }
+};
+
+std::atomic<IDriveList *> installedList = nullptr;
 
 } // namespace
 
@@ -181,11 +210,10 @@ void setDriveList(IDriveList *list)
 
 IDriveList &driveList()
 {
-    if (installedList)
-        return *installedList;
+    if (IDriveList *installed = installedList.load())
+        return *installed;
     if (qEnvironmentVariableIsSet("QV58LINK_DRIVES")) {
-        static TFolderDriveList folders;
-        folders = TFolderDriveList(qEnvironmentVariable("QV58LINK_DRIVES"));
+        static TEnvironmentDriveList folders;
         return folders;
     }
     static TSystemDriveList system;

@@ -9,13 +9,9 @@
 
 QString findProbeDrive()
 {
-    IDriveList &drives = driveList();
-    const QStringList roots = drives.logicalDrives();
-    for (const QString &root : roots) {
-        if (drives.driveType(root) != TDriveType::Removable)
-            continue;
-        if (fileExists(root + DetailsFileName))
-            return root;
+    for (const TDriveInfo &drive : driveList().drives()) {
+        if (drive.type == TDriveType::Removable && fileExists(drive.root + DetailsFileName))
+            return drive.root;
     }
     return {};
 }

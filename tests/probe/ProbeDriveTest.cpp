@@ -151,14 +151,12 @@ public:
         , FArriveAfter(arriveAfter)
     {
     }
-    QStringList logicalDrives() override
+    QList<TDriveInfo> drives() override
     {
         ++polls;
-        return present() ? QStringList{FRoot} : QStringList{};
-    }
-    TDriveType driveType(const QString &root) override
-    {
-        return root == FRoot && present() ? TDriveType::Removable : TDriveType::NoRootDir;
+        if (!present())
+            return {};
+        return {TDriveInfo{FRoot, TDriveType::Removable, FRoot}};
     }
     quint32 elapsed() const { return FClock.now() - FStart; }
 
