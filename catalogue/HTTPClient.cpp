@@ -358,6 +358,14 @@ int THTTPClientPrivate::onProgress(void *self, curl_off_t, curl_off_t, curl_off_
     auto *d = static_cast<THTTPClientPrivate *>(self);
     if (d->pending)
         return 1;
+    if (d->q.OnIdle) {
+        try {
+            d->q.OnIdle(d->q);
+        } catch (...) {
+            d->pending = std::current_exception();
+            return 1;
+        }
+    }
     if (!d->connected) {
         // The silence limit starts once the server has accepted the
         // connection; an unanswered connect is the system's to time out.

@@ -44,6 +44,11 @@ public:
     std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCountMax)> OnWorkBegin;
     std::function<void(THTTPClient &ASender, TWorkMode AWorkMode, qint64 AWorkCount)> OnWork;
 
+    // Raised on the calling thread again and again while a request is in
+    // flight, also while the server sends nothing (about once a second then),
+    // so the caller can keep its own work alive. It may throw, as above.
+    std::function<void(THTTPClient &ASender)> OnIdle;
+
     // Reaching this many redirect answers in one Get raises "Too many redirects.".
     static constexpr int RedirectMaximum = 15;
 

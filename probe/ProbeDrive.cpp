@@ -7,10 +7,21 @@
 #include "probe/QV58LinkConfig.h"
 #include "probe/QV58LinkConfigFile.h"
 
+bool holdsProbeDetails(const QString &root)
+{
+    return fileExists(root + DetailsFileName);
+}
+
 QString findProbeDrive()
 {
-    for (const TDriveInfo &drive : driveList().drives()) {
-        if (drive.type == TDriveType::Removable && fileExists(drive.root + DetailsFileName))
+    return findProbeDrive(driveList());
+}
+
+QString findProbeDrive(IDriveList &drives)
+{
+    drives.mountCandidates(holdsProbeDetails);
+    for (const TDriveInfo &drive : drives.drives()) {
+        if (drive.type == TDriveType::Removable && holdsProbeDetails(drive.root))
             return drive.root;
     }
     return {};

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class IDriveList;
 class TQV58LinkConfig;
 
 // The probe's details file as it is looked for, and as it is loaded. The
@@ -15,9 +16,14 @@ constexpr quint32 ProbeSettleMs = 2000;
 constexpr quint32 ProbePollWindowMs = 5000;
 constexpr quint32 ProbePollPauseMs = 20;
 
+// True when the root holds the details file (letter case ignored).
+bool holdsProbeDetails(const QString &root);
+
 // The root of the first removable drive whose root holds the details file, or
-// empty. Asks the system afresh on each call; never raises.
+// empty. Asks the drive list afresh on each call, after letting it mount the
+// candidates nobody mounted; never raises. Without a list, the tool's own.
 QString findProbeDrive();
+QString findProbeDrive(IDriveList &drives);
 
 // Returns as soon as the probe is seen after the settle sleep, or when the
 // window has passed; whether it came back is for the caller to ask.
