@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/WindowClock.h"
 #include "app/wMain.h"
 #include "platform/SingleInstance.h"
 
@@ -18,10 +19,15 @@ int main(int argc, char **argv)
     QObject::connect(&instance, &TSingleInstance::activateRequested, &app,
                      &TApplication::bringMainWindowToFront);
 
+    // The waits of an upgrade keep the window painted and answering.
+    TWindowClock windowClock;
+    Clock::setInstance(&windowClock);
+
     // FormCreate runs inside: its errors are shown before the window is,
     // and the window comes up all the same.
     TfrmMain frmMain;
     frmMain.show();
     app.exec();
+    Clock::setInstance(nullptr);
     return 0;
 }

@@ -3,8 +3,8 @@
 #include "app/ActionButton.h"
 #include "app/ActionImages.h"
 #include "app/ApplicationEvents.h"
-#include "app/Flashing.h"
 #include "app/MessageBox.h"
+#include "app/WindowClock.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/DownloadLocation.h"
 #include "catalogue/HTTPClient.h"
@@ -12,14 +12,15 @@
 #include "common/Exceptions.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
-#include "platform/FileSystem.h"
-#include "probe/PartName.h"
+#include "platform/Clock.h"
+#include "platform/DriveList.h"
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QBuffer>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -81,6 +82,11 @@ TfrmMain::TfrmMain(QWidget *parent)
     FHTTP = std::make_unique<THTTPClient>();
     FHTTP->OnWorkBegin = [this](THTTPClient &, TWorkMode, qint64 AWorkCountMax) { FHTTPWorkBegin(AWorkCountMax); };
     FHTTP->OnWork = [this](THTTPClient &, TWorkMode, qint64 AWorkCount) { FHTTPWork(AWorkCount); };
+    // A download blocks the thread: the window keeps answering meanwhile.
+    FHTTP->OnIdle = [this](THTTPClient &) {
+        if (isVisible())
+            TInputBlocker::processPending();
+    };
 
     ApplicationEvents1 = new TApplicationEvents(this);
     ApplicationEvents1->setObjectName(QStringLiteral("ApplicationEvents1"));
@@ -235,7 +241,7 @@ bool TfrmMain::executeAction(QAction *action)
     if (action == actClose)
         actCloseExecute();
     else if (action == actRefersh)
-        actRefershExecute();
+        whileBusy([this] { actRefershExecute(); });
     return true;
 }
 
@@ -340,23 +346,57 @@ void TfrmMain::FTimerTimer()
 
 void TfrmMain::timerTick()
 {
+    whileBusy([this] {
+        try {
+            FTimerTimer();
+        } catch (...) {
+            // A failed step ends the run: report it first (actions stay locked
+            // while the box is up), then give Upgrade, Refresh and Close back.
+            TApplicationEvents::handleException(this, std::current_exception());
+            setRunning(false);
+        }
+    });
+}
+
+template <typename F> void TfrmMain::whileBusy(F &&work)
+{
+    ++FBusy;
     try {
-        FTimerTimer();
+        work();
     } catch (...) {
-        // A failed step ends the run: report it first (actions stay locked
-        // while the box is up), then give Upgrade, Refresh and Close back.
-        TApplicationEvents::handleException(this, std::current_exception());
-        setRunning(false);
+        --FBusy;
+        throw;
     }
+    --FBusy;
+    if (FBusy == 0 && FCloseRequested) {
+        FCloseRequested = false;
+        close();
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    if (FBusy > 0) {
+        FCloseRequested = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+TUpgradeEngine TfrmMain::engine()
+{
+    return TUpgradeEngine(*this, driveList(), Clock::instance());
+}
+
+bool TfrmMain::confirmOlder(const QString &question)
+{
+    return askYesNo(nullptr, QStringLiteral("Message"), question) == rsYes;
 }
 
 bool TfrmMain::stepDownload()
 {
-    addLog(QStringLiteral("Download upgrade file from websuit ... "));
-    FHTTP->setContentType(QStringLiteral("application/x-www-form-urlencoded"));
-    FMemoryStream->buffer().clear();
-    FMemoryStream->seek(0);
-    FHTTP->Get(upgradeFileUrl(FUpgradeFileName), *FMemoryStream);
+    engine().downloadPackage(*FHTTP, upgradeFileUrl(FUpgradeFileName), *FMemoryStream);
     return true;
 }
 
@@ -365,7 +405,7 @@ void TfrmMain::FHTTPWorkBegin(qint64 AWorkCountMax)
     if (!FRunning)
         return;
     FFileSize = static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(AWorkCountMax)));
-    addLog(QStringLiteral("Download upgrade file from website... 0/%1 Byte").arg(FFileSize), true);
+    addLog(downloadText::begin(FFileSize), true);
     repaintLog();
 }
 
@@ -373,7 +413,7 @@ void TfrmMain::FHTTPWork(qint64 AWorkCount)
 {
     if (!FRunning)
         return;
-    addLog(QStringLiteral("Download upgrade file from website ... %1/%2 Byte").arg(AWorkCount).arg(FFileSize), true);
+    addLog(downloadText::progress(AWorkCount, FFileSize), true);
     repaintLog();
 }
 
@@ -387,99 +427,35 @@ void TfrmMain::repaintLog()
 
 bool TfrmMain::stepValidate()
 {
-    const bool valid = TUpgradeFile(*FMemoryStream).valid();
-    if (!valid)
-        throw Exception(QStringLiteral("Invalid upgrade file!"));
+    TUpgradeEngine::validatePackage(*FMemoryStream);
     return true;
 }
 
 bool TfrmMain::stepTargetInfo()
 {
-    addLog(QStringLiteral("Target Info:"));
-    addLog(QStringLiteral("    Part Name: %1").arg(partNameOf(FQV58LinkConfig->HICID())));
-    addLog(QStringLiteral("    Boot Version: %1").arg(FQV58LinkConfig->bootVersion()));
-    addLog(QStringLiteral("    Application Version: %1").arg(FQV58LinkConfig->appVersion()));
+    engine().logTargetInfo(*FQV58LinkConfig);
     return true;
 }
 
 bool TfrmMain::stepUpgrade()
 {
     const TUpgradeFile package(*FMemoryStream);
-    logPackageInfo(package);
-    addLog(QStringLiteral("Upgrade QV58-Link fireware ... "));
-    // The interface version decides for every package, boot packages included.
-    const QString probeVersion = FQV58LinkConfig->appVersion();
-    const QString probePartName = partNameOf(FQV58LinkConfig->HICID());
-    bool ok = checkPackage(package, probePartName, probeVersion);
-    if (ok)
-        ok = flashProbe(package);
-    addLog(ok ? QStringLiteral("Upgrade QV58-Link fireware success!") : QStringLiteral("Upgrade QV58-Link fireware fail!"),
-           true);
-    return ok;
+    return engine().upgrade(package, *FQV58LinkConfig);
 }
 
 void TfrmMain::logPackageInfo(const TUpgradeFile &package)
 {
-    addLog(QStringLiteral("Upgrade File Info:"));
-    addLog(QStringLiteral("    Part Name: %1").arg(package.partName()));
-    if (sameText(package.mode(), QStringLiteral("App")))
-        addLog(QStringLiteral("    Application Version: %1").arg(package.version()));
-    else
-        addLog(QStringLiteral("    Boot Version: %1").arg(package.version()));
-    addLog(QStringLiteral("    Publish Time: %1").arg(package.crDate()));
-    addLog(QStringLiteral("    MD5: %1").arg(package.md5()));
+    engine().logPackageInfo(package);
 }
 
 bool TfrmMain::checkPackage(const TUpgradeFile &package, const QString &probePartName, const QString &probeVersion)
 {
-    if (!partMatches(probePartName, package.partName())) {
-        addLog(QStringLiteral("Result"));
-        addLog(QStringLiteral("    Error: Target is \"%1\", Upgrade file is \"%2\", not match")
-                   .arg(probePartName, package.partName()));
-        addLog(QStringLiteral("Update QV58-Link fail"));
-        return false;
-    }
-    if (!confirmVersion(probeVersion, package.version())) {
-        addLog(QStringLiteral("Result"));
-        addLog(QStringLiteral("    Error: The current hardware version is higher than the upgrade file version"));
-        addLog(QStringLiteral("Update QV58-Link fail"));
-        return false;
-    }
-    return true;
-}
-
-QString TfrmMain::probeDriveOrReport()
-{
-    // Without the probe's drive there is nowhere to write: a bare file name
-    // would land in the working folder instead.
-    const QString root = findProbeDrive();
-    if (root.isEmpty()) {
-        addLog(QStringLiteral("Result"));
-        addLog(QStringLiteral("    Error: QV58-Link not found, please check if it is connected"));
-        addLog(QStringLiteral("Update QV58-Link fail"));
-    }
-    return root;
+    return engine().checkPackage(package, probePartName, probeVersion);
 }
 
 bool TfrmMain::flashProbe(const TUpgradeFile &package)
 {
-    QString root = probeDriveOrReport();
-    if (root.isEmpty())
-        return false;
-    createEmptyFile(pathInRoot(root, StartBootloaderFileName));
-    waitForProbe();
-
-    // The probe may come back under another drive after each restart.
-    root = probeDriveOrReport();
-    if (root.isEmpty())
-        return false;
-    saveImage(pathInRoot(root, ImageFileName), package);
-    waitForProbe();
-
-    root = probeDriveOrReport();
-    if (root.isEmpty())
-        return false;
-    return !fileExists(root + FailFileName);
+    return engine().flashProbe(package);
 }
 
 void TfrmMain::ApplicationEvents1Exception(QObject *Sender, const std::exception &E)

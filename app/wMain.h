@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upgrade/UpgradeEngine.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QString>
@@ -13,6 +15,7 @@
 
 class QAction;
 class QBuffer;
+class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -26,8 +29,9 @@ class TQV58LinkConfig;
 class TUpgradeFile;
 
 // The tool's only window: version chooser, log, the three actions, and the
-// state of an upgrade run, which its timer drives one step per tick.
-class TfrmMain : public QWidget
+// state of an upgrade run, which its timer drives one step per tick. The
+// steps themselves are the upgrade engine's, reporting back here.
+class TfrmMain : public QWidget, private IUpgradeReport
 {
     Q_OBJECT
 
@@ -72,7 +76,7 @@ public:
     bool flashProbe(const TUpgradeFile &package);
 
     // Appends a line to the log; with replaceLast, first removes the last line.
-    void addLog(const QString &text, bool replaceLast = false);
+    void addLog(const QString &text, bool replaceLast = false) override;
 
     void setRunning(bool value);
     void setStepIndex(int value);
@@ -91,7 +95,17 @@ public:
     // Replaces one slot of the step table (tests run their own steps through it).
     void setFunc(int slot, TStepFunc func);
 
+protected:
+    // A close request while a step or an action runs is kept until it has
+    // returned, so an image is never cut off halfway.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    bool confirmOlder(const QString &question) override;
+    // An engine over the drives and the clock installed now.
+    TUpgradeEngine engine();
+    // Runs work with a close request held back until it has returned.
+    template <typename F> void whileBusy(F &&work);
     void buildComponents();
     void updateActions();
     void updateAction(QAction *action);
@@ -99,7 +113,6 @@ private:
     void actCloseUpdate();
     void actRefershUpdate();
     void timerTick();
-    QString probeDriveOrReport();
     void repaintLog();
 
     std::unique_ptr<TQV58LinkConfig> FQV58LinkConfig;
@@ -110,6 +123,8 @@ private:
     bool FRunning = false;
     int FStepIndex = 0;
     QString FUpgradeFileName;
+    int FBusy = 0;
+    bool FCloseRequested = false;
 
     QGroupBox *GroupBox1 = nullptr;
     QLabel *Label2 = nullptr;

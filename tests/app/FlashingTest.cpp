@@ -1,10 +1,9 @@
 #include "WindowFixture.h"
 
-#include "app/Flashing.h"
-#include "app/VersionOrder.h"
 #include "common/Exceptions.h"
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
+#include "package/UpgradeFile.h"
 #include "platform/DriveList.h"
 #include "probe/QV58LinkConfig.h"
 #include "support/FakeClock.h"
@@ -17,79 +16,6 @@
 #include <QTemporaryDir>
 
 #include <unistd.h>
-
-TEST(VersionOrder, DigitRunsCompareAsNumbersEverythingElseByCode)
-{
-    const struct
-    {
-        const char *a, *b;
-        int order;
-    } cases[] = {
-        {"V1.10", "V1.9", 1},  {"V1.9", "V1.10", -1}, {"V1.9", "V1.9", 0},   {"", "", 0},
-        {"", "V1.0", -1},      {"V1.0", "", 1},       {"V1.0", "V1.0.1", -1}, {"V2", "V10", -1},
-        {"V1.01", "V1.1", 0},  {"V1.9", "v1.9", -1},  {"V1.9a", "V1.9", 1},   {"V1.9a", "V1.9b", -1},
-        {"1.2_beta", "1.2_rc", -1},
-        // Runs longer than any machine integer still compare correctly.
-        {"V123456789012345678901", "V123456789012345678900", 1},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-        const int order = compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b));
-        EXPECT_EQ(order < 0 ? -1 : order > 0 ? 1 : 0, c.order);
-    }
-}
-
-TEST(PartMatches, UnknownProbeTakesAnyPackageOtherwiseNamesIgnoreCase)
-{
-    const struct
-    {
-        const char *probe, *package;
-        bool match;
-    } cases[] = {
-        {"QV58Link Mini", "QV58Link Mini", true}, {"QV58Link Mini", "qv58link mini", true},
-        {"QV58Link Mini", "QV58Link Max", false}, {"QV58Link Mini", "", false},
-        {"unknow", "QV58Link Max", true},         {"unknow", "", true},
-        {"Unknow", "QV58Link Max", false},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.probe) + " / " + c.package);
-        EXPECT_EQ(partMatches(QString::fromLatin1(c.probe), QString::fromLatin1(c.package)), c.match);
-    }
-}
-
-TEST(ConfirmVersion, AsksOnlyBeforeALowerVersion)
-{
-    const struct
-    {
-        const char *probe, *package;
-        bool asks;
-        QMessageBox::StandardButton answer;
-        bool result;
-    } cases[] = {
-        {"V1.9", "V1.10", false, QMessageBox::NoButton, true},
-        {"V1.9", "V1.9", false, QMessageBox::NoButton, true},
-        {"", "V0.1", false, QMessageBox::NoButton, true},
-        {"V1.10", "V1.9", true, QMessageBox::No, false},
-        {"V1.10", "V1.9", true, QMessageBox::Yes, true},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.probe) + " <- " + c.package);
-        ScriptedMessageBoxes boxes;
-        if (c.asks)
-            boxes.answers = {c.answer};
-        EXPECT_EQ(confirmVersion(QString::fromLatin1(c.probe), QString::fromLatin1(c.package)), c.result);
-        ASSERT_EQ(boxes.shown.size(), c.asks ? 1 : 0);
-        if (c.asks) {
-            const auto &box = boxes.shown.first();
-            EXPECT_FALSE(box.hadOwner);
-            EXPECT_EQ(box.caption, QStringLiteral("Message"));
-            EXPECT_EQ(box.text,
-                      QStringLiteral("The current hardware version is higher than the upgrade file version!\r\nContinue?    "));
-            EXPECT_EQ(box.buttons, (QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No}));
-            EXPECT_EQ(box.icon, QMessageBox::Question);
-        }
-    }
-}
 
 namespace {
 
@@ -132,6 +58,7 @@ protected:
     {
         QBuffer *buffer = window->memoryStream();
         buffer->buffer() = buildPackage(image, mode, version, partName, QStringLiteral("2026-12-01 10:00"));
+        packageVersion = version;
         buffer->seek(buffer->size());
     }
 
@@ -147,6 +74,11 @@ protected:
         QDir current(dir.filePath(restartedIn));
         if (restarts == 2 && leaveFailFile)
             writeWholeFile(current.filePath("Fail.txt"), QByteArray());
+        if (restarts == 2)
+            writeWholeFile(current.filePath("DETAILS.txt"), QStringLiteral("HIC ID: 51563270\r\nInterface Version: %1\r\n"
+                                                                          "Bootloader Version: %1\r\n")
+                                                               .arg(packageVersion)
+                                                               .toUtf8());
         if (how == Comeback::Never) {
             current.removeRecursively();
         } else if (how == Comeback::Other) {
@@ -178,7 +110,46 @@ protected:
     QString restartedIn = QStringLiteral("A");
     quint32 lastSettle = 0;
     int restarts = 0;
+    QString packageVersion;
 };
+
+// The engine's version question is the window's box, with its caption and buttons.
+TEST_F(FlashingTest, VersionQuestionIsAskedInTheWindowsBox)
+{
+    const struct
+    {
+        const char *probe, *package;
+        bool asks;
+        QMessageBox::StandardButton answer;
+        bool result;
+    } cases[] = {
+        {"V1.9", "V1.10", false, QMessageBox::NoButton, true},
+        {"V1.9", "V1.9", false, QMessageBox::NoButton, true},
+        {"", "V0.1", false, QMessageBox::NoButton, true},
+        {"V1.10", "V1.9", true, QMessageBox::No, false},
+        {"V1.10", "V1.9", true, QMessageBox::Yes, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.probe) + " <- " + c.package);
+        boxes.shown.clear();
+        boxes.answers.clear();
+        if (c.asks)
+            boxes.answers = {c.answer};
+        usePackage(QStringLiteral("App"), QString::fromLatin1(c.package), QStringLiteral("QV58Link Mini"));
+        const TUpgradeFile package(*window->memoryStream());
+        EXPECT_EQ(window->checkPackage(package, QStringLiteral("QV58Link Mini"), QString::fromLatin1(c.probe)), c.result);
+        ASSERT_EQ(boxes.shown.size(), c.asks ? 1 : 0);
+        if (c.asks) {
+            const auto &box = boxes.shown.first();
+            EXPECT_FALSE(box.hadOwner);
+            EXPECT_EQ(box.caption, QStringLiteral("Message"));
+            EXPECT_EQ(box.text,
+                      QStringLiteral("The current hardware version is higher than the upgrade file version!\r\nContinue?    "));
+            EXPECT_EQ(box.buttons, (QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No}));
+            EXPECT_EQ(box.icon, QMessageBox::Question);
+        }
+    }
+}
 
 TEST_F(FlashingTest, SuccessWritesMarkerThenImageAndLogsEveryLine)
 {
@@ -195,70 +166,6 @@ TEST_F(FlashingTest, SuccessWritesMarkerThenImageAndLogsEveryLine)
     EXPECT_EQ(fileIn("A", "upgrade.Hex"), image);
     EXPECT_EQ(restarts, 2);
     EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
-}
-
-TEST_F(FlashingTest, ProbeComingBackUnderAnotherDriveGetsTheImageThere)
-{
-    afterMarker = Comeback::Other;
-    EXPECT_TRUE(window->stepUpgrade());
-    EXPECT_EQ(fileIn("B", "upgrade.Hex"), image);
-    EXPECT_EQ(logLines().last(), QStringLiteral("Upgrade QV58-Link fireware success!"));
-}
-
-TEST_F(FlashingTest, FailFileLeftByTheProbeIsAFailure)
-{
-    leaveFailFile = true;
-    EXPECT_FALSE(window->stepUpgrade());
-    EXPECT_EQ(fileIn("A", "upgrade.Hex"), image);
-    EXPECT_EQ(logLines().last(), QStringLiteral("Upgrade QV58-Link fireware fail!"));
-}
-
-TEST_F(FlashingTest, ExistingFilesInAnyLetterCaseAreReplacedNotDoubled)
-{
-    writeWholeFile(dir.filePath("A/start_bl.act"), "old marker");
-    writeWholeFile(dir.filePath("A/UPGRADE.HEX"), QByteArray(4096, 'x'));
-    EXPECT_TRUE(window->stepUpgrade());
-    EXPECT_EQ(filesIn("A"), (QStringList{"DETAILS.txt", "UPGRADE.HEX", "start_bl.act"}));
-    EXPECT_EQ(fileIn("A", "start_bl.act"), QByteArray());
-    EXPECT_EQ(fileIn("A", "UPGRADE.HEX"), image);
-}
-
-TEST_F(FlashingTest, MissingDriveAtAnyPointWritesNothingAndFails)
-{
-    const struct
-    {
-        const char *name;
-        bool presentAtStart;
-        Comeback afterMarker, afterImage;
-        QStringList filesLeft;
-    } cases[] = {
-        {"no drive at the start", false, Comeback::Same, Comeback::Same, {}},
-        {"not back after the marker", true, Comeback::Never, Comeback::Same, {}},
-        {"not back after the image", true, Comeback::Same, Comeback::Never, {}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        QDir(dir.filePath("A")).removeRecursively();
-        QDir(dir.filePath("B")).removeRecursively();
-        if (c.presentAtStart) {
-            QDir(dir.path()).mkpath("A");
-            writeWholeFile(dir.filePath("A/DETAILS.txt"), "HIC ID: 51563270\r\n");
-        }
-        restartedIn = "A";
-        restarts = 0;
-        lastSettle = 0;
-        afterMarker = c.afterMarker;
-        afterImage = c.afterImage;
-        child<QPlainTextEdit>("logs")->clear();
-
-        EXPECT_FALSE(window->stepUpgrade());
-        EXPECT_EQ(logLines().mid(logLines().size() - 4),
-                  (QStringList{"Upgrade QV58-Link fireware ... ", "Result",
-                               "    Error: QV58-Link not found, please check if it is connected",
-                               "Upgrade QV58-Link fireware fail!"}));
-        EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
-        EXPECT_TRUE(filesIn("B").isEmpty());
-    }
 }
 
 TEST_F(FlashingTest, RefusedChecksWriteNothingOnTheProbe)

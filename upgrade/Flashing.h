@@ -12,9 +12,9 @@ inline const QString FailFileName = QStringLiteral("Fail.txt");
 // A probe of unknown model ("unknow") takes a package of any part name.
 bool partMatches(const QString &probePartName, const QString &packagePartName);
 
-// True when the package may be installed; asks the user first when the
-// package's version is below the probe's.
-bool confirmVersion(const QString &probeVersion, const QString &packageVersion);
+// Whether installing packageVersion over probeVersion needs the user's
+// consent first: the package's version is below the probe's.
+bool isOlderVersion(const QString &probeVersion, const QString &packageVersion);
 
 // Creates the file, or empties an existing one. Raises EFCreateError.
 void createEmptyFile(const QString &path);

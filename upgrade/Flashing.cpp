@@ -1,10 +1,9 @@
-#include "app/Flashing.h"
+#include "upgrade/Flashing.h"
 
-#include "app/MessageBox.h"
-#include "app/VersionOrder.h"
 #include "common/FileIO.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
+#include "upgrade/VersionOrder.h"
 
 bool partMatches(const QString &probePartName, const QString &packagePartName)
 {
@@ -13,13 +12,9 @@ bool partMatches(const QString &probePartName, const QString &packagePartName)
     return sameText(probePartName, packagePartName);
 }
 
-bool confirmVersion(const QString &probeVersion, const QString &packageVersion)
+bool isOlderVersion(const QString &probeVersion, const QString &packageVersion)
 {
-    if (compareVersions(packageVersion, probeVersion) >= 0)
-        return true;
-    return askYesNo(nullptr, QStringLiteral("Message"),
-                    QStringLiteral("The current hardware version is higher than the upgrade file version!\r\nContinue?"))
-        == rsYes;
+    return compareVersions(packageVersion, probeVersion) < 0;
 }
 
 void createEmptyFile(const QString &path)

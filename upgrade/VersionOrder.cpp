@@ -1,4 +1,4 @@
-#include "app/VersionOrder.h"
+#include "upgrade/VersionOrder.h"
 
 namespace {
 

@@ -1,0 +1,529 @@
+#include "common/Exceptions.h"
+#include "common/FileIO.h"
+#include "package/PackageBuilder.h"
+#include "package/UpgradeFile.h"
+#include "platform/DriveList.h"
+#include "platform/FileSystem.h"
+#include "probe/QV58LinkConfig.h"
+#include "support/FakeClock.h"
+#include "upgrade/Flashing.h"
+#include "upgrade/UpgradeEngine.h"
+#include "upgrade/VersionOrder.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+TEST(VersionOrder, DigitRunsCompareAsNumbersEverythingElseByCode)
+{
+    const struct
+    {
+        const char *a, *b;
+        int order;
+    } cases[] = {
+        {"V1.10", "V1.9", 1},  {"V1.9", "V1.10", -1}, {"V1.9", "V1.9", 0},   {"", "", 0},
+        {"", "V1.0", -1},      {"V1.0", "", 1},       {"V1.0", "V1.0.1", -1}, {"V2", "V10", -1},
+        {"V1.01", "V1.1", 0},  {"V1.9", "v1.9", -1},  {"V1.9a", "V1.9", 1},   {"V1.9a", "V1.9b", -1},
+        {"1.2_beta", "1.2_rc", -1},
+        // Runs longer than any machine integer still compare correctly.
+        {"V123456789012345678901", "V123456789012345678900", 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const int order = compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b));
+        EXPECT_EQ(order < 0 ? -1 : order > 0 ? 1 : 0, c.order);
+    }
+}
+
+TEST(PartMatches, UnknownProbeTakesAnyPackageOtherwiseNamesIgnoreCase)
+{
+    const struct
+    {
+        const char *probe, *package;
+        bool match;
+    } cases[] = {
+        {"QV58Link Mini", "QV58Link Mini", true}, {"QV58Link Mini", "qv58link mini", true},
+        {"QV58Link Mini", "QV58Link Max", false}, {"QV58Link Mini", "", false},
+        {"unknow", "QV58Link Max", true},         {"unknow", "", true},
+        {"Unknow", "QV58Link Max", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.probe) + " / " + c.package);
+        EXPECT_EQ(partMatches(QString::fromLatin1(c.probe), QString::fromLatin1(c.package)), c.match);
+    }
+}
+
+namespace {
+
+// The log as a list of lines, and the version question answered by script.
+class RecordingReport final : public IUpgradeReport
+{
+public:
+    void addLog(const QString &text, bool replaceLast) override
+    {
+        if (replaceLast && !lines.isEmpty())
+            lines.removeLast();
+        lines.append(text);
+    }
+    bool confirmOlder(const QString &question) override
+    {
+        questions.append(question);
+        return !answers.isEmpty() && answers.takeFirst();
+    }
+
+    QStringList lines;
+    QStringList questions;
+    QList<bool> answers;
+};
+
+// Where the probe shows up again after a restart.
+enum class Comeback { Same, Other, Never };
+
+const char *nameOf(Comeback how)
+{
+    return how == Comeback::Same ? "same" : how == Comeback::Other ? "other" : "never";
+}
+
+// A probe on folder drives "A" and "B", played on the fake clock: each file
+// the tool writes makes it restart (its folder goes away for restartMs and
+// comes back as told), and after the image it installs what it is told to.
+class SimulatedProbe
+{
+public:
+    explicit SimulatedProbe(const QTemporaryDir &dir)
+        : FDir(dir)
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("A"));
+        writeDetails();
+    }
+
+    void onSleep(quint32 now)
+    {
+        if (FAway) {
+            if (now - FLeftAt >= restartMs)
+                comeBack();
+            return;
+        }
+        const QString root = FDir.filePath(current) + u'/';
+        if (!FMarkerSeen && fileExists(root + StartBootloaderFileName)) {
+            FMarkerSeen = true;
+            markerIn = current;
+            leave(now, afterMarker);
+        } else if (FMarkerSeen && !FImageSeen && fileExists(root + ImageFileName)) {
+            FImageSeen = true;
+            imageIn = current;
+            QFile image(root + ImageFileName);
+            if (image.open(QIODevice::ReadOnly))
+                receivedImage = image.readAll();
+            leave(now, afterImage);
+        }
+    }
+
+    void writeDetails()
+    {
+        writeWholeFile(FDir.filePath(current + QStringLiteral("/DETAILS.txt")),
+                       QStringLiteral("HIC ID: 51563270\r\nQV58-LINK Mode: %1\r\nInterface Version: %2\r\n"
+                                      "Bootloader Version: %3\r\n")
+                           .arg(FImageSeen ? QStringLiteral("Interface") : QStringLiteral("Bootloader"), appVersion,
+                                bootVersion)
+                           .toUtf8());
+    }
+
+    Comeback afterMarker = Comeback::Same;
+    Comeback afterImage = Comeback::Same;
+    bool leaveFailFile = false;
+    bool unreadableDetails = false;
+    // What the probe reports after installing the image; nullopt: unchanged.
+    std::optional<QString> installsApp = QStringLiteral("V1.10");
+    std::optional<QString> installsBoot;
+    quint32 restartMs = 500;
+
+    QString appVersion = QStringLiteral("V1.9");
+    QString bootVersion = QStringLiteral("V1.0");
+    QString current = QStringLiteral("A");
+    QString markerIn, imageIn;
+    QByteArray receivedImage;
+
+private:
+    void leave(quint32 now, Comeback how)
+    {
+        FAway = true;
+        FLeftAt = now;
+        FHow = how;
+        QDir(FDir.path()).rename(current, QStringLiteral(".away"));
+    }
+
+    void comeBack()
+    {
+        if (FHow == Comeback::Never)
+            return;
+        FAway = false;
+        if (FHow == Comeback::Other)
+            current = current == QStringLiteral("A") ? QStringLiteral("B") : QStringLiteral("A");
+        QDir(FDir.path()).rename(QStringLiteral(".away"), current);
+        if (!FImageSeen) {
+            writeDetails();
+            return;
+        }
+        appVersion = installsApp.value_or(appVersion);
+        bootVersion = installsBoot.value_or(bootVersion);
+        writeDetails();
+        const QString details = FDir.filePath(current + QStringLiteral("/DETAILS.txt"));
+        if (unreadableDetails) {
+            // A file that opens but cannot be read, for root as for anyone.
+            QFile::remove(details);
+            QFile::link(QStringLiteral("/proc/self/mem"), details);
+        }
+        if (leaveFailFile)
+            writeWholeFile(FDir.filePath(current + QStringLiteral("/Fail.txt")), QByteArray());
+    }
+
+    const QTemporaryDir &FDir;
+    bool FMarkerSeen = false;
+    bool FImageSeen = false;
+    bool FAway = false;
+    quint32 FLeftAt = 0;
+    Comeback FHow = Comeback::Same;
+};
+
+const QByteArray Image = ":020000040000FA\n:0400000001020304F2\n:00000001FF\n";
+
+class UpgradeEngineTest : public ::testing::Test
+{
+protected:
+    UpgradeEngineTest()
+        : drives(dir.filePath("A") + u':' + dir.filePath("B"))
+        , probe(dir)
+        , engine(report, drives, clock)
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("cwd"));
+        oldCwd = QDir::currentPath();
+        QDir::setCurrent(dir.filePath("cwd"));
+        clock.onSleep = [this](quint32 now) { probe.onSleep(now); };
+        record.setHICID(QStringLiteral("51563270"));
+        record.setAppVersion(QStringLiteral("V1.9"));
+        record.setBootVersion(QStringLiteral("V1.0"));
+    }
+    ~UpgradeEngineTest() override { QDir::setCurrent(oldCwd); }
+
+    void usePackage(const QString &mode, const QString &version, const QString &partName = QStringLiteral("QV58Link Mini"))
+    {
+        package.buffer() = buildPackage(Image, mode, version, partName, QStringLiteral("2026-12-01 10:00"));
+        package.open(QIODevice::ReadWrite);
+        package.seek(package.size());
+    }
+
+    bool upgrade()
+    {
+        const TUpgradeFile file(package);
+        return engine.upgrade(file, record);
+    }
+
+    QByteArray fileIn(const QString &drive, const QString &name) const
+    {
+        QFile file(dir.filePath(drive + u'/' + name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    QStringList filesIn(const QString &drive) const
+    {
+        return QDir(dir.filePath(drive)).entryList(QDir::Files, QDir::Name);
+    }
+    QStringList tail(qsizetype n) const { return report.lines.mid(report.lines.size() - n); }
+
+    QTemporaryDir dir;
+    TFolderDriveList drives;
+    FakeClock clock{1000};
+    RecordingReport report;
+    SimulatedProbe probe;
+    TUpgradeEngine engine;
+    TQV58LinkConfig record;
+    QBuffer package;
+    QString oldCwd;
+};
+
+const QString NotFound = QStringLiteral("    Error: QV58-Link not found, please check if it is connected");
+const QString Success = QStringLiteral("Upgrade QV58-Link fireware success!");
+const QString Fail = QStringLiteral("Upgrade QV58-Link fireware fail!");
+
+} // namespace
+
+// Every way the probe can come back from its two restarts, for both ways of
+// waiting. The window takes whichever probe it finds; the headless command
+// follows its own probe's drive and takes no other one for it.
+TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndTheOutcome)
+{
+    enum Outcome { Ok, FailFile, Lost };
+    const struct
+    {
+        Comeback marker, image;
+        bool failFile;
+        Outcome settle, follow;
+        const char *imageInSettle; // "" when no image is written
+    } cases[] = {
+        {Comeback::Same, Comeback::Same, false, Ok, Ok, "A"},
+        {Comeback::Same, Comeback::Same, true, FailFile, FailFile, "A"},
+        {Comeback::Other, Comeback::Same, false, Ok, Lost, "B"},
+        {Comeback::Same, Comeback::Other, false, Ok, Lost, "A"},
+        // Back under another folder after the image, with Fail.txt there: the
+        // result is looked for where the probe is now, not where it was.
+        {Comeback::Same, Comeback::Other, true, FailFile, Lost, "A"},
+        {Comeback::Other, Comeback::Other, false, Ok, Lost, "B"},
+        {Comeback::Other, Comeback::Other, true, FailFile, Lost, "B"},
+        {Comeback::Never, Comeback::Same, false, Lost, Lost, ""},
+        {Comeback::Same, Comeback::Never, false, Lost, Lost, "A"},
+        {Comeback::Other, Comeback::Never, true, Lost, Lost, "B"},
+    };
+    for (const TRestartWait wait : {TRestartWait::Settle, TRestartWait::Follow}) {
+        for (const auto &c : cases) {
+            const bool follow = wait == TRestartWait::Follow;
+            SCOPED_TRACE(std::string(follow ? "follow" : "settle") + ", marker " + nameOf(c.marker) + ", image "
+                         + nameOf(c.image) + (c.failFile ? ", Fail.txt" : ""));
+            QTemporaryDir run;
+            TFolderDriveList runDrives(run.filePath("A") + u':' + run.filePath("B"));
+            SimulatedProbe sim(run);
+            sim.afterMarker = c.marker;
+            sim.afterImage = c.image;
+            sim.leaveFailFile = c.failFile;
+            FakeClock runClock{5000};
+            runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
+            RecordingReport runReport;
+            TUpgradeEngine runEngine(runReport, runDrives, runClock);
+            runEngine.setRestartWait(wait);
+            if (follow)
+                runEngine.setProbeIdentity(runDrives.drives().value(0).identity);
+            usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
+            const TUpgradeFile file(package);
+
+            const Outcome expected = follow ? c.follow : c.settle;
+            EXPECT_EQ(runEngine.upgrade(file, record), expected == Ok);
+            const QStringList lines = runReport.lines;
+            if (expected == Ok) {
+                EXPECT_EQ(lines.last(), Success);
+            } else if (expected == FailFile) {
+                // Fail.txt decides alone: no reason is logged before the outcome.
+                EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{lines.at(lines.size() - 2), Fail}));
+                EXPECT_TRUE(lines.at(lines.size() - 2).startsWith(QStringLiteral("    MD5: ")));
+            } else {
+                EXPECT_EQ(lines.mid(lines.size() - 3), (QStringList{"Result", NotFound, Fail}));
+            }
+            // Each file once, each where the probe was when it was written.
+            EXPECT_EQ(sim.markerIn, QStringLiteral("A"));
+            const QString imageIn = follow && c.marker == Comeback::Other ? QString()
+                                                                            : QString::fromLatin1(c.imageInSettle);
+            EXPECT_EQ(sim.imageIn, imageIn);
+            if (!imageIn.isEmpty())
+                EXPECT_EQ(sim.receivedImage, Image);
+            EXPECT_TRUE(QDir(run.path()).entryList(QDir::Files).isEmpty());
+            EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+        }
+    }
+}
+
+// After flashing, the probe's own report is the proof: its version must now
+// be the package's, the interface version for an App package and the
+// bootloader version for any other.
+TEST_F(UpgradeEngineTest, ResultIsTheVersionTheProbeReportsAfterwards)
+{
+    const struct
+    {
+        const char *name;
+        const char *mode;
+        std::optional<QString> app, boot;
+        bool unreadable;
+        Comeback afterImage;
+        bool ok;
+        QString error; // the reason line logged before the outcome
+        QString versionAfter;
+    } cases[] = {
+        {"app package installed", "App", "V1.10", std::nullopt, false, Comeback::Same, true, {}, "V1.10"},
+        {"app package, letter case and blanks differ", "app", " v1.10", std::nullopt, false, Comeback::Same, true, {},
+         "v1.10"},
+        {"app package, nothing installed", "App", std::nullopt, std::nullopt, false, Comeback::Same, false,
+         "    Error: QV58-Link reports version \"V1.9\" after the upgrade, the upgrade file is version \"V1.10\"",
+         "V1.9"},
+        {"app package, only the bootloader changed", "App", std::nullopt, "V1.10", false, Comeback::Same, false,
+         "    Error: QV58-Link reports version \"V1.9\" after the upgrade, the upgrade file is version \"V1.10\"",
+         "V1.9"},
+        {"boot package installed", "Boot", std::nullopt, "V1.10", false, Comeback::Same, true, {}, "V1.10"},
+        {"boot package, nothing installed", "Boot", std::nullopt, std::nullopt, false, Comeback::Same, false,
+         "    Error: QV58-Link reports version \"V1.0\" after the upgrade, the upgrade file is version \"V1.10\"",
+         "V1.0"},
+        {"boot package, only the interface changed", "", "V1.10", std::nullopt, false, Comeback::Same, false,
+         "    Error: QV58-Link reports version \"V1.0\" after the upgrade, the upgrade file is version \"V1.10\"",
+         "V1.0"},
+        {"app package, details unreadable", "App", "V1.10", std::nullopt, true, Comeback::Same, false,
+         "    Error: QV58-Link details cannot be read after the upgrade, the upgrade file is version \"V1.10\"", ""},
+        {"boot package, details unreadable", "Boot", std::nullopt, "V1.10", true, Comeback::Same, false,
+         "    Error: QV58-Link details cannot be read after the upgrade, the upgrade file is version \"V1.10\"", ""},
+        {"app package, drive gone", "App", "V1.10", std::nullopt, false, Comeback::Never, false, NotFound, ""},
+        {"boot package, drive gone", "Boot", std::nullopt, "V1.10", false, Comeback::Never, false, NotFound, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir run;
+        TFolderDriveList runDrives(run.filePath("A"));
+        SimulatedProbe sim(run);
+        sim.installsApp = c.app;
+        sim.installsBoot = c.boot;
+        sim.unreadableDetails = c.unreadable;
+        sim.afterImage = c.afterImage;
+        FakeClock runClock{5000};
+        runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
+        RecordingReport runReport;
+        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        usePackage(QString::fromLatin1(c.mode), QStringLiteral("V1.10"));
+        const TUpgradeFile file(package);
+
+        EXPECT_EQ(runEngine.upgrade(file, record), c.ok);
+        const QStringList lines = runReport.lines;
+        if (c.ok) {
+            EXPECT_EQ(lines.last(), Success);
+            EXPECT_EQ(runEngine.outcome().message, Success);
+        } else {
+            EXPECT_EQ(lines.mid(lines.size() - 3), (QStringList{"Result", c.error, Fail}));
+            EXPECT_EQ(QStringLiteral("    Error: ") + runEngine.outcome().message, c.error);
+        }
+        EXPECT_EQ(runEngine.outcome().ok, c.ok);
+        EXPECT_EQ(runEngine.outcome().versionAfter, c.versionAfter);
+    }
+}
+
+TEST_F(UpgradeEngineTest, SuccessWritesMarkerThenImageAndLogsEveryLine)
+{
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
+    engine.logTargetInfo(record);
+    EXPECT_TRUE(upgrade());
+
+    const TUpgradeFile file(package);
+    EXPECT_EQ(report.lines, (QStringList{"Target Info:", "    Part Name: QV58Link Mini", "    Boot Version: V1.0",
+                                         "    Application Version: V1.9", "Upgrade File Info:",
+                                         "    Part Name: QV58Link Mini", "    Application Version: V1.10",
+                                         "    Publish Time: 2026-12-01 10:00", "    MD5: " + file.md5(), Success}));
+    EXPECT_EQ(fileIn("A", "START_BL.ACT"), QByteArray());
+    EXPECT_EQ(fileIn("A", "upgrade.Hex"), Image);
+    EXPECT_EQ(filesIn("A"), (QStringList{"DETAILS.txt", "START_BL.ACT", "upgrade.Hex"}));
+    EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
+}
+
+TEST_F(UpgradeEngineTest, ExistingFilesInAnyLetterCaseAreReplacedNotDoubled)
+{
+    writeWholeFile(dir.filePath("A/start_bl.act"), "old marker");
+    writeWholeFile(dir.filePath("A/UPGRADE.HEX"), QByteArray(4096, 'x'));
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
+    EXPECT_TRUE(upgrade());
+    EXPECT_EQ(filesIn("A"), (QStringList{"DETAILS.txt", "UPGRADE.HEX", "start_bl.act"}));
+    EXPECT_EQ(fileIn("A", "start_bl.act"), QByteArray());
+    EXPECT_EQ(fileIn("A", "UPGRADE.HEX"), Image);
+}
+
+TEST_F(UpgradeEngineTest, RefusedChecksWriteNothingOnTheProbe)
+{
+    const struct
+    {
+        const char *name;
+        const char *hicId, *appVersion, *mode, *version, *partName;
+        QList<bool> answers;
+        int questions;
+        bool ok;
+        QStringList tail;
+    } cases[] = {
+        {"part names differ", "51563270", "V1.9", "App", "V1.10", "QV58Link Max", {}, 0, false,
+         {"Result", "    Error: Target is \"QV58Link Mini\", Upgrade file is \"QV58Link Max\", not match", Fail}},
+        {"lower version declined", "51563270", "V1.10", "App", "V1.9", "QV58Link Mini", {false}, 1, false,
+         {"Result", "    Error: The current hardware version is higher than the upgrade file version", Fail}},
+        {"lower version accepted", "51563270", "V1.10", "App", "V1.9", "QV58Link Mini", {true}, 1, true, {Success}},
+        {"digits compare as numbers: no question", "51563270", "V1.9", "App", "V1.10", "QV58Link Mini", {}, 0, true,
+         {Success}},
+        {"empty probe version: no question", "51563270", "", "App", "V1.10", "QV58Link Mini", {}, 0, true, {Success}},
+        {"unknown model takes any part", "12345678", "", "App", "V1.10", "Other", {}, 0, true, {Success}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir run;
+        TFolderDriveList runDrives(run.filePath("A"));
+        SimulatedProbe sim(run);
+        sim.installsApp = QString::fromLatin1(c.version);
+        FakeClock runClock{5000};
+        runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
+        RecordingReport runReport;
+        runReport.answers = c.answers;
+        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        record.setHICID(QString::fromLatin1(c.hicId));
+        record.setAppVersion(QString::fromLatin1(c.appVersion));
+        usePackage(QString::fromLatin1(c.mode), QString::fromLatin1(c.version), QString::fromLatin1(c.partName));
+        const TUpgradeFile file(package);
+
+        EXPECT_EQ(runEngine.upgrade(file, record), c.ok);
+        EXPECT_EQ(runReport.lines.mid(runReport.lines.size() - c.tail.size()), c.tail);
+        EXPECT_EQ(runReport.questions.size(), c.questions);
+        if (c.questions > 0)
+            EXPECT_EQ(runReport.questions.first(),
+                      QStringLiteral("The current hardware version is higher than the upgrade file version!\r\n"
+                                     "Continue?"));
+        EXPECT_EQ(QDir(run.filePath("A")).entryList(QDir::Files).size(), c.ok ? 3 : 1);
+    }
+}
+
+// The window sleeps 2000 ms whatever the probe does; the headless command
+// goes on once the probe's drive has gone and come back, and waits as the
+// window does for a drive that never seemed to go.
+TEST_F(UpgradeEngineTest, FollowingWaitEndsWhenTheDriveIsBackSettleWaitSleepsItsTime)
+{
+    const struct
+    {
+        TRestartWait wait;
+        quint32 restartMs;
+        bool goesAway;
+        quint32 atLeast, atMost;
+    } cases[] = {
+        {TRestartWait::Settle, 500, true, 2000, 2600}, // the probe leaves when the sleep ends
+        {TRestartWait::Follow, 500, true, 500, 600},
+        {TRestartWait::Follow, 1500, true, 1500, 1600},
+        {TRestartWait::Follow, 500, false, 2000, 2100},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.restartMs);
+        QTemporaryDir run;
+        TFolderDriveList runDrives(run.filePath("A"));
+        SimulatedProbe sim(run);
+        sim.restartMs = c.restartMs;
+        FakeClock runClock{5000};
+        quint32 leftAt = 0;
+        runClock.onSleep = [&](quint32 now) {
+            if (!c.goesAway)
+                return;
+            if (leftAt == 0 && fileExists(run.filePath("A/START_BL.ACT")))
+                leftAt = now;
+            sim.onSleep(now);
+        };
+        RecordingReport runReport;
+        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        runEngine.setRestartWait(c.wait);
+        createEmptyFile(run.filePath("A/START_BL.ACT"));
+        const quint32 start = runClock.now();
+        runEngine.waitForRestart();
+        const quint32 took = runClock.now() - start;
+        EXPECT_GE(took, c.atLeast);
+        EXPECT_LE(took, c.atMost);
+        EXPECT_FALSE(runEngine.locateProbe().isEmpty());
+    }
+}
+
+TEST_F(UpgradeEngineTest, InvalidPackageIsRefusedByName)
+{
+    package.buffer() = QByteArray(300, 'x');
+    package.open(QIODevice::ReadWrite);
+    try {
+        TUpgradeEngine::validatePackage(package);
+        FAIL() << "no error";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Invalid upgrade file!"));
+    }
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
+    EXPECT_NO_THROW(TUpgradeEngine::validatePackage(package));
+}
