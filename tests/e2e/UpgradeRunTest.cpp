@@ -1,6 +1,7 @@
 #include "UpgradeRunFixture.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 
 namespace {
 
@@ -130,7 +131,7 @@ TEST_F(UpgradeRun, PartNamesDifferNothingWritten)
 
 TEST_F(UpgradeRun, LowerVersionAskedNoThenYes)
 {
-    openWithProbe({"--app-version", "V1.10"}, V1_9);
+    openWithProbe({"--app-version", "V1.10", "--new-version", "V1.9"}, V1_9);
     boxes.answers = {QMessageBox::No};
     upgrade();
     ASSERT_EQ(boxes.shown.size(), 1);
@@ -152,13 +153,50 @@ TEST_F(UpgradeRun, LowerVersionAskedNoThenYes)
 
 TEST_F(UpgradeRun, ProbeComesBackUnderAnotherFolder)
 {
-    openWithProbe({"--app-version", "V1.9", "--return-to", drive("B")}, V1_10);
+    openWithProbe({"--app-version", "V1.9", "--new-version", "V1.10", "--return-to", drive("B")}, V1_10);
     upgrade();
     EXPECT_EQ(logLines(), successLog("V1.9", "51563270_V1.10", mini110));
     EXPECT_FALSE(probe->lines().filter(QStringLiteral("present ") + drive("B")).isEmpty())
         << probe->transcript().toStdString();
     EXPECT_EQ(probe->waitFor("image "), QStringLiteral("image bytes=%1 md5=%2").arg(mini110.size()).arg(md5Of(mini110)));
     EXPECT_FALSE(QDir(drive("A")).exists());
+}
+
+// A probe that comes back on its old version without leaving Fail.txt has
+// not been upgraded, whatever it says about the image.
+TEST_F(UpgradeRun, ProbeThatInstallsNothingIsAFailure)
+{
+    openWithProbe({"--app-version", "V1.9"}, V1_10);
+    upgrade();
+    const QStringList lines = logLines();
+    EXPECT_EQ(lines.mid(lines.size() - 3),
+              (QStringList{"Result",
+                           "    Error: QV58-Link reports version \"V1.9\" after the upgrade, the upgrade file is "
+                           "version \"V1.10\"",
+                           "Upgrade QV58-Link fireware fail!"}));
+    EXPECT_EQ(probe->waitFor("installed "), QStringLiteral("installed version=V1.9"));
+    // Each of the probe's files was written once.
+    EXPECT_EQ(probe->lines().filter(QStringLiteral("seen START_BL.ACT")).size(), 1);
+    EXPECT_EQ(probe->lines().filter(QStringLiteral("seen upgrade.Hex")).size(), 1);
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    expectActionsBack();
+}
+
+// After the image the probe comes back under the other folder and leaves
+// Fail.txt there: the result is looked for where the probe is now.
+TEST_F(UpgradeRun, FailFileUnderTheFolderTheProbeCameBackTo)
+{
+    openWithProbe({"--app-version", "V1.9", "--new-version", "V1.10", "--fail", "--misbehave-from", "2",
+                   "--return-to", drive("B")},
+                  V1_10);
+    upgrade();
+    EXPECT_EQ(probe->waitFor("image "), QStringLiteral("image bytes=%1 md5=%2").arg(mini110.size()).arg(md5Of(mini110)));
+    EXPECT_EQ(logLines().last(), QStringLiteral("Upgrade QV58-Link fireware fail!"));
+    EXPECT_TRUE(QFileInfo(drive("B") + QStringLiteral("/Fail.txt")).isFile());
+    EXPECT_FALSE(QDir(drive("A")).exists());
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+    expectActionsBack();
 }
 
 TEST_F(UpgradeRun, ProbeNeverComesBack)

@@ -50,6 +50,7 @@ TProbeSimulator::TProbeSimulator(const TProbeSimOptions &options, QTextStream &o
     : FOptions(options)
     , FOut(out)
     , FVersion(options.appVersion)
+    , FBootVersion(options.bootVersion)
 {
     FFolder = QDir::cleanPath(QDir::current().absoluteFilePath(FOptions.drive));
     if (!FOptions.returnTo.isEmpty())
@@ -107,7 +108,7 @@ bool TProbeSimulator::writeDetails()
                                         "Interface Version: %5\r\n"
                                         "Bootloader Version: %6\r\n")
                              .arg(FOptions.beep, FOptions.power, FOptions.HICID,
-                                  FBootloader ? FOptions.bootMode : FOptions.mode, FVersion, FOptions.bootVersion);
+                                  FBootloader ? FOptions.bootMode : FOptions.mode, FVersion, FBootVersion);
     const QDir dir(FFolder);
     try {
         // Renamed into place so the tool never reads half a details file.
@@ -179,7 +180,7 @@ bool TProbeSimulator::vanish()
     event(QStringLiteral("gone %1 for %2 ms").arg(FFolder).arg(awayMs));
     FState = TState::Away;
     FBackAt = TClock::now() + std::chrono::milliseconds(awayMs);
-    if (!FOptions.returnTo.isEmpty())
+    if (misbehave && !FOptions.returnTo.isEmpty())
         FFolder = FOptions.returnTo;
     return true;
 }
@@ -303,7 +304,12 @@ bool TProbeSimulator::installImage(const QString &name)
         FLeaveFailFile = false;
         if (!FOptions.newVersion.isEmpty())
             FVersion = FOptions.newVersion;
-        event(QStringLiteral("installed version=%1").arg(FVersion));
+        if (!FOptions.newBootVersion.isEmpty())
+            FBootVersion = FOptions.newBootVersion;
+        if (FOptions.newBootVersion.isEmpty())
+            event(QStringLiteral("installed version=%1").arg(FVersion));
+        else
+            event(QStringLiteral("installed version=%1 boot=%2").arg(FVersion, FBootVersion));
     } else {
         // A failed install leaves the probe in its bootloader, ready for another image.
         FLeaveFailFile = true;

@@ -16,6 +16,7 @@ struct TProbeSimOptions
     QString appVersion = QStringLiteral("V1.0.0");
     QString bootVersion = QStringLiteral("V1.0.0");
     QString newVersion; // after an install; empty: appVersion stays
+    QString newBootVersion; // after an install; empty: bootVersion stays
     QString power = QStringLiteral("3.3V");
     QString beep = QStringLiteral("ON");
     int restartMs = 1000;
@@ -69,6 +70,7 @@ private:
     QString FFolder;
     bool FBootloader = false;
     QString FVersion;
+    QString FBootVersion;
     bool FLeaveFailFile = false;
     int FRestarts = 0;
     TClock::time_point FBackAt;

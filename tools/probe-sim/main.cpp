@@ -59,7 +59,7 @@ int main(int argc, char **argv)
                                    QStringLiteral("The folder that is the probe's drive (required)."),
                                    QStringLiteral("DIR"));
     const QCommandLineOption returnTo(QStringLiteral("return-to"),
-                                      QStringLiteral("Come back from every restart under this folder instead, "
+                                      QStringLiteral("Come back from the restarts under this folder instead, "
                                                      "as a drive with another letter."),
                                       QStringLiteral("DIR"));
     const QCommandLineOption hicId(QStringLiteral("hic-id"), QStringLiteral("HIC ID (default %1).").arg(defaults.HICID),
@@ -80,6 +80,9 @@ int main(int argc, char **argv)
     const QCommandLineOption newVersion(QStringLiteral("new-version"),
                                         QStringLiteral("Interface version after an install (default: unchanged)."),
                                         QStringLiteral("V"));
+    const QCommandLineOption newBootVersion(QStringLiteral("new-boot-version"),
+                                            QStringLiteral("Bootloader version after an install (default: unchanged)."),
+                                            QStringLiteral("V"));
     const QCommandLineOption power(QStringLiteral("power"),
                                    QStringLiteral("Target power output: OFF, 3.3V or 5V (default %1).")
                                        .arg(defaults.power),
@@ -100,7 +103,7 @@ int main(int argc, char **argv)
     const QCommandLineOption neverReturn(QStringLiteral("never-return"),
                                          QStringLiteral("Never come back from a restart."));
     const QCommandLineOption from(QStringLiteral("misbehave-from"),
-                                  QStringLiteral("First restart that --return-late or --never-return applies to: "
+                                  QStringLiteral("First restart that --return-to, --return-late or --never-return applies to: "
                                                  "1 is the restart into the bootloader, 2 the one after the "
                                                  "install (default 1)."),
                                   QStringLiteral("N"), QStringLiteral("1"));
@@ -114,7 +117,7 @@ int main(int argc, char **argv)
     const QCommandLineOption imageSeed(QStringLiteral("image-seed"),
                                        QStringLiteral("Text the written image's data follows from (default empty)."),
                                        QStringLiteral("TEXT"));
-    parser.addOptions({drive, returnTo, hicId, mode, bootMode, appVersion, bootVersion, newVersion, power, beep,
+    parser.addOptions({drive, returnTo, hicId, mode, bootMode, appVersion, bootVersion, newVersion, newBootVersion, power, beep,
                        restartMs, fail, returnLate, lateMs, neverReturn, from, writeImage, imageBytes, imageSeed});
 
     QTextStream err(stderr);
@@ -167,6 +170,7 @@ int main(int argc, char **argv)
     options.appVersion = parser.value(appVersion);
     options.bootVersion = parser.value(bootVersion);
     options.newVersion = parser.value(newVersion);
+    options.newBootVersion = parser.value(newBootVersion);
     options.power = parser.value(power);
     options.beep = parser.value(beep);
     options.fail = parser.isSet(fail);
