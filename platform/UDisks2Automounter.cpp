@@ -23,9 +23,10 @@ const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.File
 const QString DriveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 
 // The looks block the calling thread, which may be the window's: a daemon
-// that hangs must not hold it for D-Bus's default 25 seconds.
-constexpr int QueryTimeoutMs = 2000;
-constexpr int MountTimeoutMs = 10000;
+// that hangs must not hold it for D-Bus's default 25 seconds, yet a busy
+// machine must not cut short a daemon that merely answers late.
+constexpr int QueryTimeoutMs = 5000;
+constexpr int MountTimeoutMs = 15000;
 
 using TInterfaces = QHash<QString, QVariantMap>;
 using TObjects = QHash<QString, TInterfaces>;

@@ -28,8 +28,6 @@ A device is a JSON object:
            manager has answered this many looks since it was plugged in
   detected_ago_ms
            TimeMediaDetected that long ago; without it the time is unknown (0)
-  mount_delay_ms
-           how long Mount takes
 """
 
 import argparse
@@ -196,9 +194,6 @@ class Filesystem(dbus.service.Object):
     @dbus.service.method(FILESYSTEM, in_signature='a{sv}', out_signature='s')
     def Mount(self, options):
         self.mock.log('Mount %s %s' % (self.device.name, format_options(options)))
-        delay = self.device.spec.get('mount_delay_ms')
-        if delay:
-            time.sleep(delay / 1000)
         if self.device.spec.get('refuse'):
             raise Failure(self.device.spec['refuse'], 'Not authorized to perform operation')
         if self.device.mount_point:
