@@ -1,6 +1,7 @@
 #include "catalogue/HTTPClient.h"
 
 #include "catalogue/HTTPExceptions.h"
+#include "catalogue/ProxyEnvironment.h"
 
 #include <cerrno>
 #include <chrono>
@@ -82,6 +83,7 @@ struct THTTPClientPrivate
     // header arrived; raises for every transport failure.
     void perform(const QByteArray &url, QBuffer &buffer);
     [[noreturn]] void raiseTransferError(CURLcode rc) const;
+    void raiseProxyError(CURLcode rc, long osError) const;
     void touch() { lastActivity = SteadyClock::now(); }
     void reserve(qint64 bodySize);
     void beginBody();
@@ -135,9 +137,13 @@ THTTPClientPrivate::THTTPClientPrivate(THTTPClient &owner)
     curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(curl, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
-    // Always direct, whatever proxy the environment names.
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    // No proxy is set here, so libcurl takes the one the environment names
+    // (https_proxy, all_proxy, no_proxy, as the curl command does) and goes
+    // direct without one. An https URL then travels through a CONNECT
+    // tunnel, and the server's certificate and name are checked at its far
+    // end, exactly as on a direct connection. The proxy's answer to CONNECT
+    // is no answer of the server's and stays out of the header callback.
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(curl, CURLOPT_NETRC, long(CURL_NETRC_IGNORED));
 
     // The package decides what lands on the probe, so the server must prove
@@ -214,6 +220,7 @@ void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
     const QString detail = errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(rc));
     long osError = 0;
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+    raiseProxyError(rc, osError);
 
     switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -255,6 +262,23 @@ void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
         break;
     }
     throw EIdTransferError(detail);
+}
+
+// A failure on the way to the proxy, or the proxy's refusal, in words that
+// name the proxy; nothing when the request went direct.
+void THTTPClientPrivate::raiseProxyError(CURLcode rc, long osError) const
+{
+    long tunnelStatus = 0;
+    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    char *url = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &url);
+    const QString proxy = url ? environmentProxyHost(QString::fromUtf8(url)) : QString();
+    if (tunnelStatus != 0 && (tunnelStatus < 200 || tunnelStatus > 299))
+        throw EIdProxyError::refused(proxy, int(tunnelStatus));
+    if (rc == CURLE_COULDNT_RESOLVE_PROXY)
+        throw EIdProxyError::unknownHost(proxy);
+    if (rc == CURLE_COULDNT_CONNECT && osError && !proxy.isEmpty())
+        throw EIdProxyError::unreachable(proxy, socketErrorText(int(osError)));
 }
 
 void THTTPClientPrivate::reserve(qint64 bodySize)

@@ -67,6 +67,23 @@ public:
     explicit EIdIncompleteBody(const QString &detail);
 };
 
+// The proxy named by the environment could not be reached, or would not open
+// a tunnel to the server. Its texts name the proxy and say what it answered,
+// and never contain a status code of the server's.
+class EIdProxyError : public Exception
+{
+public:
+    // The proxy answered the tunnel request with this status.
+    static EIdProxyError refused(const QString &proxy, int status);
+    // The connection to the proxy failed; text is the system's, as in EIdSocketError.
+    static EIdProxyError unreachable(const QString &proxy, const QString &text);
+    // The proxy's own name could not be resolved.
+    static EIdProxyError unknownHost(const QString &proxy);
+
+private:
+    explicit EIdProxyError(const QString &text);
+};
+
 // Any other failure of the transfer (for example a malformed URL).
 class EIdTransferError : public Exception
 {

@@ -1,5 +1,7 @@
 #include "platform/DriveList.h"
 
+#include "platform/UDisks2Automounter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,8 +50,24 @@ QString decodeMountField(const QByteArray &field)
 }
 
 TSystemDriveList::TSystemDriveList(const QString &systemRoot)
-    : FSystemRoot(systemRoot)
+    : TSystemDriveList(systemRoot, QDir::cleanPath(systemRoot) == QStringLiteral("/")
+                                       ? std::make_shared<TUDisks2Automounter>()
+                                       : nullptr)
 {
+}
+
+TSystemDriveList::TSystemDriveList(const QString &systemRoot, std::shared_ptr<TUDisks2Automounter> automounter)
+    : FSystemRoot(systemRoot)
+    , FAutomounter(std::move(automounter))
+{
+}
+
+// UDisks2 names mount points as the machine sees them; here they lie under
+// the system root like every other mount point.
+void TSystemDriveList::mountCandidates(const std::function<bool(const QString &root)> &holdsProbe)
+{
+    if (FAutomounter)
+        FAutomounter->mountCandidates([&](const QString &mountPoint) { return holdsProbe(rootOf(mountPoint)); });
 }
 
 // Mount points as the processes see them: when a later mount covers an

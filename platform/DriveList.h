@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class TUDisks2Automounter;
 
 // The kinds of drive the tool tells apart; only Removable can hold the probe.
 enum class TDriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CDRom, RamDisk };
@@ -51,12 +54,18 @@ public:
 // <systemRoot>/sys/class/block on every call. The roots are the mount points
 // seen under systemRoot, in ascending order, so a fixture tree can stand in
 // for the whole machine.
+//
+// The machine's own list ("/") mounts candidates through UDisks2 on the
+// system bus; a fixture tree mounts nothing unless it is given an
+// automounter, whose mount points then count as lying under the tree.
 class TSystemDriveList final : public IDriveList
 {
 public:
     explicit TSystemDriveList(const QString &systemRoot = QStringLiteral("/"));
+    TSystemDriveList(const QString &systemRoot, std::shared_ptr<TUDisks2Automounter> automounter);
 
     QList<TDriveInfo> drives() override;
+    void mountCandidates(const std::function<bool(const QString &root)> &holdsProbe) override;
     // Also names the mounts that are no drives: shares, RAM disks.
     TDriveType driveType(const QString &root) override;
 
@@ -74,6 +83,7 @@ private:
     TDriveType typeOf(const TMount &mount) const;
 
     QString FSystemRoot;
+    std::shared_ptr<TUDisks2Automounter> FAutomounter;
 };
 
 // Folders standing in for drives, written as QV58LINK_DRIVES is: paths

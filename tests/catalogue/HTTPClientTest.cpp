@@ -5,7 +5,6 @@
 #include "catalogue/HTTPExceptions.h"
 
 #include <QElapsedTimer>
-#include <QScopeGuard>
 #include <arpa/inet.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -471,21 +470,6 @@ TEST_F(HTTPClientTest, SendsThePathAsGivenExceptForWhatARequestLineCannotCarry)
         get(server->url(c.path));
         EXPECT_EQ(server->requests().last(), requestBlock(c.sent));
     }
-}
-
-TEST_F(HTTPClientTest, IgnoresProxiesNamedByTheEnvironment)
-{
-    start();
-    const QByteArray deadProxy = "http://127.0.0.1:" + QByteArray::number(closedPort());
-    const char *const variables[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "all_proxy", "ALL_PROXY"};
-    const auto restore = qScopeGuard([&] {
-        for (const char *name : variables)
-            qunsetenv(name);
-    });
-    for (const char *name : variables)
-        qputenv(name, deadProxy);
-    server->answer(httpAnswer("200 OK", "direct"));
-    EXPECT_EQ(get(server->url("/f")), "direct");
 }
 
 TEST_F(HTTPClientTest, NeverLeavesTls)
