@@ -2,19 +2,59 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <algorithm>
 #include <atomic>
+#include <optional>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-QByteArray readSmallFile(const QString &path)
+// Plain system calls: a wait reads these files many times a second, and
+// sysfs attributes and /proc files are read whole in one go anyway.
+std::optional<QByteArray> readWholeFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool isDirectory(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool exists(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// The target of a symbolic link as written, or empty when path is no link.
+QString linkTarget(const QString &path)
+{
+    char buffer[4096];
+    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    if (length <= 0 || size_t(length) >= sizeof buffer)
         return {};
-    return file.readAll();
+    return QFile::decodeName(QByteArray(buffer, length));
 }
 
 QString withTrailingSlash(QString path)
@@ -29,10 +69,100 @@ bool isOctalDigit(char c)
     return c >= '0' && c <= '7';
 }
 
+bool isDecimalDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool isHexDigit(QChar c)
+{
+    return isDecimalDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// Consumes the digits at the front of text; false when there are none.
+bool takeDigits(QStringView &text, bool (*isDigit)(QChar) = isDecimalDigit)
+{
+    qsizetype length = 0;
+    while (length < text.size() && isDigit(text.at(length)))
+        ++length;
+    text = text.mid(length);
+    return length > 0;
+}
+
+// A USB device as the kernel names it: bus, "-", then the port on the root
+// hub and the port on every hub below it, joined by ".": "1-3", "1-3.2".
+bool isUsbDeviceName(QStringView name)
+{
+    if (!takeDigits(name) || !name.startsWith(u'-'))
+        return false;
+    name = name.mid(1);
+    for (;;) {
+        if (!takeDigits(name))
+            return false;
+        if (name.isEmpty())
+            return true;
+        if (!name.startsWith(u'.'))
+            return false;
+        name = name.mid(1);
+    }
+}
+
+// One of the device's interfaces, "<device>:<configuration>.<interface>";
+// storage drivers bind to interfaces, so a disk on USB always hangs below one.
+bool isInterfaceOf(QStringView name, QStringView device)
+{
+    if (!name.startsWith(device) || name.mid(device.size()).left(1) != u":")
+        return false;
+    name = name.mid(device.size() + 1);
+    if (!takeDigits(name) || !name.startsWith(u'.'))
+        return false;
+    name = name.mid(1);
+    return takeDigits(name) && name.isEmpty();
+}
+
+// An MMC host ("mmc0") and a card in it ("mmc0:0001", the card's address).
+bool isMmcHostName(QStringView name)
+{
+    if (!name.startsWith(u"mmc"))
+        return false;
+    name = name.mid(3);
+    return takeDigits(name) && name.isEmpty();
+}
+
+bool isMmcCardOf(QStringView name, QStringView host)
+{
+    if (!name.startsWith(host) || name.mid(host.size()).left(1) != u":")
+        return false;
+    name = name.mid(host.size() + 1);
+    return takeDigits(name, isHexDigit) && name.isEmpty();
+}
+
+struct TBus
+{
+    QString usbPort; // the USB device the disk hangs below, empty when none
+    bool mmc = false;
+};
+
+// Where a disk's device folder sits, read from its path alone.
+TBus busOf(const QString &diskFolder)
+{
+    TBus bus;
+    const QList<QStringView> parts = QStringView(diskFolder).split(u'/', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        if (isUsbDeviceName(parts.at(i)) && isInterfaceOf(parts.at(i + 1), parts.at(i)))
+            bus.usbPort = parts.at(i).toString();
+        else if (isMmcHostName(parts.at(i)) && isMmcCardOf(parts.at(i + 1), parts.at(i)))
+            bus.mmc = true;
+    }
+    return bus;
+}
+
 } // namespace
 
-QString decodeMountField(const QByteArray &field)
+QString decodeMountField(QByteArrayView field)
 {
+    if (!field.contains('\\'))
+        return QFile::decodeName(field.toByteArray());
     QByteArray bytes;
     bytes.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
@@ -47,22 +177,136 @@ QString decodeMountField(const QByteArray &field)
     return QFile::decodeName(bytes);
 }
 
+// One look at sysfs: each block device met during one call is described
+// once, however many mounts share it (bind mounts of the root disk are many
+// on a machine with containers), and nothing outlives the call.
+class TSystemDriveList::TLook
+{
+public:
+    explicit TLook(const TSystemDriveList &list)
+        : FList(list)
+    {
+    }
+
+    const TBlockDevice &device(const QString &name)
+    {
+        auto known = FDevices.constFind(name);
+        if (known == FDevices.constEnd())
+            known = FDevices.insert(name, describe(name));
+        return *known;
+    }
+
+private:
+    TBlockDevice describe(const QString &name);
+    QString diskHolding(const QString &partition);
+
+    const TSystemDriveList &FList;
+    QHash<QString, TBlockDevice> FDevices;
+    std::optional<QStringList> FClassEntries;
+};
+
+TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describe(const QString &name)
+{
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return {};
+    const QString entry = FList.FBlockClass + u'/' + name;
+    // In a real sysfs the class entry links to the device's folder below
+    // sys/devices, whose path shows the buses above it; a partition's folder
+    // sits inside its disk's.
+    QString folder;
+    const QString target = linkTarget(entry);
+    if (!target.isEmpty())
+        folder = QDir::cleanPath(target.startsWith(u'/') ? target : FList.FBlockClass + u'/' + target);
+    else if (isDirectory(entry))
+        folder = entry;
+    else
+        return {};
+
+    QString disk = folder;
+    if (exists(folder + QStringLiteral("/partition"))) {
+        const qsizetype slash = folder.lastIndexOf(u'/');
+        disk = folder.left(slash);
+        if (disk == FList.FBlockClass)
+            disk = diskHolding(name);
+        if (disk.isEmpty())
+            return {};
+    }
+
+    const std::optional<QByteArray> flag = readWholeFile(disk + QStringLiteral("/removable"));
+    if (!flag && !isDirectory(disk))
+        return {};
+    const TBus bus = busOf(disk);
+    TBlockDevice device;
+    device.listed = true;
+    device.type = (flag && flag->trimmed() == "1") || !bus.usbPort.isEmpty() || bus.mmc ? TDriveType::Removable
+                                                                                          : TDriveType::Fixed;
+    if (!bus.usbPort.isEmpty())
+        device.identity = bus.usbPort;
+    else if (disk.startsWith(FList.FSysfs + u'/'))
+        device.identity = disk.mid(FList.FSysfs.size() + 1);
+    else
+        device.identity = disk;
+    return device;
+}
+
+// A tree written without links has the partition's folder both in the class
+// folder and inside its disk's folder there; the class folder is listed only
+// then, and once per look.
+QString TSystemDriveList::TLook::diskHolding(const QString &partition)
+{
+    if (!FClassEntries)
+        FClassEntries = QDir(FList.FBlockClass).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    for (const QString &disk : *FClassEntries) {
+        const QString folder = FList.FBlockClass + u'/' + disk;
+        if (disk != partition && isDirectory(folder + u'/' + partition))
+            return folder;
+    }
+    return {};
+}
+
 TSystemDriveList::TSystemDriveList(const QString &systemRoot)
     : FSystemRoot(systemRoot)
+    , FBlockClass(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys/class/block"))))
+    , FSysfs(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys"))))
 {
+}
+
+TSystemDriveList::TBlockDevice TSystemDriveList::blockDevice(const QString &name) const
+{
+    TLook look(*this);
+    return look.device(name);
 }
 
 // Mount points as the processes see them: when a later mount covers an
 // earlier one at the same point, only the later one is reachable.
 QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts() const
 {
-    const QByteArray text = readSmallFile(QDir(FSystemRoot).filePath(QStringLiteral("proc/self/mountinfo")));
+    const QByteArray text =
+        readWholeFile(QDir(FSystemRoot).filePath(QStringLiteral("proc/self/mountinfo"))).value_or(QByteArray());
     QList<TMount> mounts;
     QHash<QString, qsizetype> byPoint;
-    for (const QByteArray &line : text.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
+    QList<QByteArrayView> fields;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line(text.constData() + start, end - start);
+        start = end + 1;
+
         // id parent major:minor root mount-point options [optional…] - fstype source super-options
-        const qsizetype dash = fields.indexOf(QByteArray("-"), 6);
+        fields.clear();
+        for (qsizetype from = 0;;) {
+            const qsizetype blank = line.indexOf(' ', from);
+            fields.append(line.sliced(from, (blank < 0 ? line.size() : blank) - from));
+            if (blank < 0)
+                break;
+            from = blank + 1;
+        }
+        qsizetype dash = -1;
+        for (qsizetype i = 6; i < fields.size() && dash < 0; ++i) {
+            if (fields.at(i) == "-")
+                dash = i;
+        }
         if (fields.size() < 6 || dash < 0 || dash + 2 >= fields.size())
             continue;
         TMount mount{decodeMountField(fields.at(4)), decodeMountField(fields.at(dash + 2)),
@@ -78,32 +322,6 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts() const
     return mounts;
 }
 
-// The whole disk holding a mounted device, or empty when the source is not a
-// block device the kernel lists.
-QString TSystemDriveList::wholeDiskOf(const QString &source) const
-{
-    if (!source.startsWith(QStringLiteral("/dev/")))
-        return {};
-    const QString name = QFileInfo(source).fileName();
-    const QDir blocks(QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block")));
-    if (name.isEmpty() || !QFileInfo(blocks.filePath(name)).isDir())
-        return {};
-    if (!QFileInfo::exists(blocks.filePath(name + QStringLiteral("/partition"))))
-        return name;
-    // A partition's folder sits inside its disk's folder; the class entry is a
-    // link to it in a real sysfs.
-    const QString real = QFileInfo(blocks.filePath(name)).canonicalFilePath();
-    const QString parent = QFileInfo(QFileInfo(real).path()).fileName();
-    if (!parent.isEmpty() && parent != name && QFileInfo(blocks.filePath(parent + u'/' + name)).isDir())
-        return parent;
-    const QStringList disks = blocks.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-    for (const QString &disk : disks) {
-        if (disk != name && QFileInfo(blocks.filePath(disk + u'/' + name)).isDir())
-            return disk;
-    }
-    return {};
-}
-
 QString TSystemDriveList::rootOf(const QString &mountPoint) const
 {
     QString base = FSystemRoot;
@@ -112,14 +330,24 @@ QString TSystemDriveList::rootOf(const QString &mountPoint) const
     return withTrailingSlash(base + mountPoint);
 }
 
-TDriveType TSystemDriveList::typeOf(const TMount &mount) const
+namespace {
+
+// The kernel's name of the block device a mount comes from, or empty when the
+// source is no device node.
+QString deviceName(const QString &source)
 {
-    const QString disk = wholeDiskOf(mount.source);
-    if (!disk.isEmpty()) {
-        const QByteArray removable =
-            readSmallFile(QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block/%1/removable").arg(disk)));
-        return removable.trimmed() == "1" ? TDriveType::Removable : TDriveType::Fixed;
-    }
+    if (!source.startsWith(QStringLiteral("/dev/")))
+        return {};
+    return source.mid(source.lastIndexOf(u'/') + 1);
+}
+
+} // namespace
+
+TDriveType TSystemDriveList::typeOf(const TMount &mount, TLook &look) const
+{
+    const TBlockDevice &device = look.device(deviceName(mount.source));
+    if (device.listed)
+        return device.type;
     const QString type = mount.fsType;
     if (type.startsWith(QStringLiteral("nfs")) || type == QStringLiteral("cifs") || type == QStringLiteral("smb3")
         || type == QStringLiteral("fuse.sshfs"))
@@ -132,26 +360,31 @@ TDriveType TSystemDriveList::typeOf(const TMount &mount) const
 TDriveType TSystemDriveList::driveType(const QString &root)
 {
     for (const TMount &mount : visibleMounts()) {
-        if (rootOf(mount.mountPoint) == root)
-            return typeOf(mount);
+        if (rootOf(mount.mountPoint) == root) {
+            TLook look(*this);
+            return typeOf(mount, look);
+        }
     }
     return TDriveType::NoRootDir;
 }
 
 // The listed drives are the mounted block devices; other mounts are no
-// drives, as a network share or a RAM disk is no drive letter's.
+// drives, as a network share or a RAM disk is no drive letter's. The mount
+// table is read once per call.
 QList<TDriveInfo> TSystemDriveList::drives()
 {
-    QList<TMount> mounts;
+    TLook look(*this);
+    QList<std::pair<QString, TDriveInfo>> found;
     for (const TMount &mount : visibleMounts()) {
-        if (!wholeDiskOf(mount.source).isEmpty())
-            mounts.append(mount);
+        const TBlockDevice &device = look.device(deviceName(mount.source));
+        if (device.listed)
+            found.append({mount.mountPoint, TDriveInfo{rootOf(mount.mountPoint), device.type, device.identity}});
     }
-    std::sort(mounts.begin(), mounts.end(),
-              [](const TMount &a, const TMount &b) { return a.mountPoint < b.mountPoint; });
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QList<TDriveInfo> result;
-    for (const TMount &mount : mounts)
-        result.append(TDriveInfo{rootOf(mount.mountPoint), typeOf(mount), QString()});
+    result.reserve(found.size());
+    for (const auto &drive : found)
+        result.append(drive.second);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,16 @@ public:
 // <systemRoot>/sys/class/block on every call. The roots are the mount points
 // seen under systemRoot, in ascending order, so a fixture tree can stand in
 // for the whole machine.
+//
+// A disk is removable when its "removable" flag is 1 or when it hangs off a
+// USB or MMC bus (a hotplug disk): many USB sticks, and the probe, say 0,
+// since the flag only tells whether the medium can change. ATA, NVMe, virtio
+// and other internal disks stay fixed. A disk on USB is identified by its
+// port path, the name of the USB device above it ("1-3.2": bus 1, port 3,
+// port 2 of the hub there), which survives a restart that brings the probe
+// back as another block device at another mount point. Any other disk is
+// identified by its device path below sys ("devices/pci0000:00/…/block/sda").
+// All partitions of one disk share its type and identity.
 class TSystemDriveList final : public IDriveList
 {
 public:
@@ -60,6 +71,17 @@ public:
     // Also names the mounts that are no drives: shares, RAM disks.
     TDriveType driveType(const QString &root) override;
 
+    // What sysfs tells of one block device by its kernel name ("sdb1"):
+    // whether the kernel lists it, whether its disk is Removable or Fixed,
+    // and its identity as drives() gives it.
+    struct TBlockDevice
+    {
+        bool listed = false;
+        TDriveType type = TDriveType::Unknown;
+        QString identity;
+    };
+    TBlockDevice blockDevice(const QString &name) const;
+
 private:
     struct TMount
     {
@@ -67,13 +89,15 @@ private:
         QString source;
         QString fsType;
     };
+    class TLook;
 
     QList<TMount> visibleMounts() const;
-    QString wholeDiskOf(const QString &source) const;
     QString rootOf(const QString &mountPoint) const;
-    TDriveType typeOf(const TMount &mount) const;
+    TDriveType typeOf(const TMount &mount, TLook &look) const;
 
     QString FSystemRoot;
+    QString FBlockClass; // <systemRoot>/sys/class/block
+    QString FSysfs;      // <systemRoot>/sys
 };
 
 // Folders standing in for drives, written as QV58LINK_DRIVES is: paths
@@ -91,7 +115,7 @@ private:
 };
 
 // Decodes the octal escapes (\040 for a blank) the kernel writes in mount points.
-QString decodeMountField(const QByteArray &field);
+QString decodeMountField(QByteArrayView field);
 
 // The drive list the tool uses: a list installed by setDriveList, else the
 // folders of QV58LINK_DRIVES whenever that variable is set (read afresh on
