@@ -12,13 +12,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// A wait for the probe looks at the drives 50 times a second, on machines
+// whose mount table has hundreds of lines (containers, snaps) and whose
+// snaps are dozens of loop devices. So the mount table is read once per look
+// and only the lines of block devices are decoded; sysfs is asked with plain
+// system calls on byte paths, a few per block device, and each block device
+// is described once per look however many mounts share it.
+
 namespace {
 
-// Plain system calls: a wait reads these files many times a second, and
-// sysfs attributes and /proc files are read whole in one go anyway.
-std::optional<QByteArray> readWholeFile(const QString &path)
+std::optional<QByteArray> readWholeFile(const QByteArray &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     QByteArray bytes;
@@ -35,26 +40,68 @@ std::optional<QByteArray> readWholeFile(const QString &path)
     return bytes;
 }
 
-bool isDirectory(const QString &path)
+// A sysfs attribute comes whole in one read.
+std::optional<QByteArray> readAttribute(const QByteArray &path)
 {
-    struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char buffer[64];
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, sizeof buffer);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    return QByteArray(buffer, got > 0 ? got : 0);
 }
 
-bool exists(const QString &path)
+bool isDirectory(const QByteArray &path)
 {
     struct stat info;
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The target of a symbolic link as written, or empty when path is no link.
-QString linkTarget(const QString &path)
+bool exists(const QByteArray &path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0;
+}
+
+// The target of the symbolic link name in folder as written, or nothing
+// when it is no link.
+std::optional<QByteArray> linkTarget(int folder, const QByteArray &name)
 {
     char buffer[4096];
-    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    const ssize_t length = ::readlinkat(folder, name.constData(), buffer, sizeof buffer);
     if (length <= 0 || size_t(length) >= sizeof buffer)
-        return {};
-    return QFile::decodeName(QByteArray(buffer, length));
+        return std::nullopt;
+    return QByteArray(buffer, length);
+}
+
+// folder joined with a relative path, "." and ".." taken out; an absolute
+// path stands for itself.
+QByteArray resolved(const QByteArray &folder, QByteArrayView path)
+{
+    QByteArray result = path.startsWith('/') ? QByteArray() : folder;
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype slash = path.indexOf('/', from);
+        if (slash < 0)
+            slash = path.size();
+        const QByteArrayView part = path.sliced(from, slash - from);
+        from = slash + 1;
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..")
+            result.truncate(std::max<qsizetype>(0, result.lastIndexOf('/')));
+        else
+            result.append('/').append(part.data(), part.size());
+    }
+    return result;
+}
+
+QByteArrayView parentOf(QByteArrayView path)
+{
+    return path.first(std::max<qsizetype>(0, path.lastIndexOf('/')));
 }
 
 QString withTrailingSlash(QString path)
@@ -69,92 +116,104 @@ bool isOctalDigit(char c)
     return c >= '0' && c <= '7';
 }
 
-bool isDecimalDigit(QChar c)
+bool isDecimalDigit(char c)
 {
-    return c >= u'0' && c <= u'9';
+    return c >= '0' && c <= '9';
 }
 
-bool isHexDigit(QChar c)
+bool isHexDigit(char c)
 {
-    return isDecimalDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    return isDecimalDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 // Consumes the digits at the front of text; false when there are none.
-bool takeDigits(QStringView &text, bool (*isDigit)(QChar) = isDecimalDigit)
+bool takeDigits(QByteArrayView &text, bool (*isDigit)(char) = isDecimalDigit)
 {
     qsizetype length = 0;
     while (length < text.size() && isDigit(text.at(length)))
         ++length;
-    text = text.mid(length);
+    text = text.sliced(length);
     return length > 0;
+}
+
+bool takeChar(QByteArrayView &text, char c)
+{
+    if (!text.startsWith(c))
+        return false;
+    text = text.sliced(1);
+    return true;
 }
 
 // A USB device as the kernel names it: bus, "-", then the port on the root
 // hub and the port on every hub below it, joined by ".": "1-3", "1-3.2".
-bool isUsbDeviceName(QStringView name)
+bool isUsbDeviceName(QByteArrayView name)
 {
-    if (!takeDigits(name) || !name.startsWith(u'-'))
+    if (!takeDigits(name) || !takeChar(name, '-'))
         return false;
-    name = name.mid(1);
-    for (;;) {
+    do {
         if (!takeDigits(name))
             return false;
-        if (name.isEmpty())
-            return true;
-        if (!name.startsWith(u'.'))
-            return false;
-        name = name.mid(1);
-    }
+    } while (takeChar(name, '.'));
+    return name.isEmpty();
 }
 
 // One of the device's interfaces, "<device>:<configuration>.<interface>";
 // storage drivers bind to interfaces, so a disk on USB always hangs below one.
-bool isInterfaceOf(QStringView name, QStringView device)
+bool isInterfaceOf(QByteArrayView name, QByteArrayView device)
 {
-    if (!name.startsWith(device) || name.mid(device.size()).left(1) != u":")
+    if (!name.startsWith(device))
         return false;
-    name = name.mid(device.size() + 1);
-    if (!takeDigits(name) || !name.startsWith(u'.'))
-        return false;
-    name = name.mid(1);
-    return takeDigits(name) && name.isEmpty();
+    name = name.sliced(device.size());
+    return takeChar(name, ':') && takeDigits(name) && takeChar(name, '.') && takeDigits(name) && name.isEmpty();
 }
 
 // An MMC host ("mmc0") and a card in it ("mmc0:0001", the card's address).
-bool isMmcHostName(QStringView name)
+bool isMmcHostName(QByteArrayView name)
 {
-    if (!name.startsWith(u"mmc"))
-        return false;
-    name = name.mid(3);
-    return takeDigits(name) && name.isEmpty();
+    return takeChar(name, 'm') && takeChar(name, 'm') && takeChar(name, 'c') && takeDigits(name) && name.isEmpty();
 }
 
-bool isMmcCardOf(QStringView name, QStringView host)
+bool isMmcCardOf(QByteArrayView name, QByteArrayView host)
 {
-    if (!name.startsWith(host) || name.mid(host.size()).left(1) != u":")
+    if (!name.startsWith(host))
         return false;
-    name = name.mid(host.size() + 1);
-    return takeDigits(name, isHexDigit) && name.isEmpty();
+    name = name.sliced(host.size());
+    return takeChar(name, ':') && takeDigits(name, isHexDigit) && name.isEmpty();
 }
 
 struct TBus
 {
-    QString usbPort; // the USB device the disk hangs below, empty when none
+    QByteArrayView usbPort; // the USB device the disk hangs below, empty when none
     bool mmc = false;
 };
 
 // Where a disk's device folder sits, read from its path alone.
-TBus busOf(const QString &diskFolder)
+TBus busOf(QByteArrayView diskFolder)
 {
     TBus bus;
-    const QList<QStringView> parts = QStringView(diskFolder).split(u'/', Qt::SkipEmptyParts);
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        if (isUsbDeviceName(parts.at(i)) && isInterfaceOf(parts.at(i + 1), parts.at(i)))
-            bus.usbPort = parts.at(i).toString();
-        else if (isMmcHostName(parts.at(i)) && isMmcCardOf(parts.at(i + 1), parts.at(i)))
+    QByteArrayView previous;
+    for (qsizetype from = 0; from <= diskFolder.size();) {
+        qsizetype slash = diskFolder.indexOf('/', from);
+        if (slash < 0)
+            slash = diskFolder.size();
+        const QByteArrayView part = diskFolder.sliced(from, slash - from);
+        from = slash + 1;
+        if (isUsbDeviceName(previous) && isInterfaceOf(part, previous))
+            bus.usbPort = previous;
+        else if (isMmcHostName(previous) && isMmcCardOf(part, previous))
             bus.mmc = true;
+        previous = part;
     }
     return bus;
+}
+
+// The kernel's name of the block device a mount comes from, or empty when the
+// source is no device node.
+QByteArrayView deviceName(QByteArrayView source)
+{
+    if (!source.startsWith("/dev/"))
+        return {};
+    return source.sliced(source.lastIndexOf('/') + 1);
 }
 
 } // namespace
@@ -185,80 +244,103 @@ class TSystemDriveList::TLook
 public:
     explicit TLook(const TSystemDriveList &list)
         : FList(list)
+        , FClassFolder(::open(list.FBlockClass.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC))
+        , FVirtualBlocks(list.FSysfs + "/devices/virtual/block/")
     {
     }
-
-    const TBlockDevice &device(const QString &name)
+    ~TLook()
     {
-        auto known = FDevices.constFind(name);
+        if (FClassFolder >= 0)
+            ::close(FClassFolder);
+    }
+    TLook(const TLook &) = delete;
+    TLook &operator=(const TLook &) = delete;
+
+    const TBlockDevice &device(QByteArrayView name)
+    {
+        const QByteArray key = name.toByteArray();
+        auto known = FDevices.constFind(key);
         if (known == FDevices.constEnd())
-            known = FDevices.insert(name, describe(name));
+            known = FDevices.insert(key, describe(key));
         return *known;
     }
 
 private:
-    TBlockDevice describe(const QString &name);
-    QString diskHolding(const QString &partition);
+    TBlockDevice describe(const QByteArray &name);
+    TBlockDevice describeDisk(const QByteArray &disk, const std::optional<QByteArray> &flag) const;
+    QByteArray diskHolding(const QByteArray &partition);
 
     const TSystemDriveList &FList;
-    QHash<QString, TBlockDevice> FDevices;
+    const int FClassFolder; // sys/class/block, or -1 when there is none
+    const QByteArray FVirtualBlocks;
+    QHash<QByteArray, TBlockDevice> FDevices;
     std::optional<QStringList> FClassEntries;
 };
 
-TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describe(const QString &name)
+TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describe(const QByteArray &name)
 {
-    if (name.isEmpty() || name == u"." || name == u"..")
+    if (FClassFolder < 0 || name.isEmpty() || name == "." || name == ".." || name.contains('/'))
         return {};
-    const QString entry = FList.FBlockClass + u'/' + name;
+    const QByteArray &classFolder = FList.FBlockClass;
+    const QByteArray entry = classFolder + '/' + name;
     // In a real sysfs the class entry links to the device's folder below
-    // sys/devices, whose path shows the buses above it; a partition's folder
-    // sits inside its disk's.
-    QString folder;
-    const QString target = linkTarget(entry);
-    if (!target.isEmpty())
-        folder = QDir::cleanPath(target.startsWith(u'/') ? target : FList.FBlockClass + u'/' + target);
-    else if (isDirectory(entry))
-        folder = entry;
-    else
-        return {};
+    // sys/devices, whose path shows the buses above it. A partition's folder
+    // sits inside its disk's and has no removable flag of its own.
+    const std::optional<QByteArray> target = linkTarget(FClassFolder, name);
+    const QByteArray folder = target ? resolved(classFolder, *target) : entry;
 
-    QString disk = folder;
-    if (exists(folder + QStringLiteral("/partition"))) {
-        const qsizetype slash = folder.lastIndexOf(u'/');
-        disk = folder.left(slash);
-        if (disk == FList.FBlockClass)
+    // Loop devices (a snap each), device mapper, RAID and RAM disks sit on no
+    // bus and never have a removable medium: fixed, without asking further.
+    if (target && folder.startsWith(FVirtualBlocks)) {
+        const qsizetype end = folder.indexOf('/', FVirtualBlocks.size());
+        return describeDisk(end < 0 ? folder : folder.first(end), QByteArray("0"));
+    }
+
+    std::optional<QByteArray> flag = readAttribute(folder + "/removable");
+    if (flag)
+        return describeDisk(folder, flag);
+    if (exists(folder + "/partition")) {
+        QByteArray disk = parentOf(folder).toByteArray();
+        if (disk == classFolder)
             disk = diskHolding(name);
         if (disk.isEmpty())
             return {};
+        return describeDisk(disk, readAttribute(disk + "/removable"));
     }
+    if (isDirectory(folder))
+        return describeDisk(folder, std::nullopt);
+    return {};
+}
 
-    const std::optional<QByteArray> flag = readWholeFile(disk + QStringLiteral("/removable"));
-    if (!flag && !isDirectory(disk))
-        return {};
+TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describeDisk(const QByteArray &disk,
+                                                                     const std::optional<QByteArray> &flag) const
+{
     const TBus bus = busOf(disk);
     TBlockDevice device;
     device.listed = true;
     device.type = (flag && flag->trimmed() == "1") || !bus.usbPort.isEmpty() || bus.mmc ? TDriveType::Removable
                                                                                           : TDriveType::Fixed;
     if (!bus.usbPort.isEmpty())
-        device.identity = bus.usbPort;
-    else if (disk.startsWith(FList.FSysfs + u'/'))
-        device.identity = disk.mid(FList.FSysfs.size() + 1);
+        device.identity = QFile::decodeName(bus.usbPort.toByteArray());
+    else if (disk.startsWith(FList.FSysfs + '/'))
+        device.identity = QFile::decodeName(disk.sliced(FList.FSysfs.size() + 1));
     else
-        device.identity = disk;
+        device.identity = QFile::decodeName(disk);
     return device;
 }
 
 // A tree written without links has the partition's folder both in the class
 // folder and inside its disk's folder there; the class folder is listed only
 // then, and once per look.
-QString TSystemDriveList::TLook::diskHolding(const QString &partition)
+QByteArray TSystemDriveList::TLook::diskHolding(const QByteArray &partition)
 {
-    if (!FClassEntries)
-        FClassEntries = QDir(FList.FBlockClass).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    if (!FClassEntries) {
+        FClassEntries = QDir(QFile::decodeName(FList.FBlockClass))
+                            .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    }
     for (const QString &disk : *FClassEntries) {
-        const QString folder = FList.FBlockClass + u'/' + disk;
-        if (disk != partition && isDirectory(folder + u'/' + partition))
+        const QByteArray folder = FList.FBlockClass + '/' + QFile::encodeName(disk);
+        if (disk != QFile::decodeName(partition) && isDirectory(folder + '/' + partition))
             return folder;
     }
     return {};
@@ -266,26 +348,28 @@ QString TSystemDriveList::TLook::diskHolding(const QString &partition)
 
 TSystemDriveList::TSystemDriveList(const QString &systemRoot)
     : FSystemRoot(systemRoot)
-    , FBlockClass(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys/class/block"))))
-    , FSysfs(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys"))))
+    , FBlockClass(QFile::encodeName(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys/class/block")))))
+    , FSysfs(QFile::encodeName(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys")))))
+    , FMountTable(QFile::encodeName(QDir(systemRoot).filePath(QStringLiteral("proc/self/mountinfo"))))
 {
+    FRootBase = systemRoot;
+    while (FRootBase.endsWith(u'/'))
+        FRootBase.chop(1);
 }
 
 TSystemDriveList::TBlockDevice TSystemDriveList::blockDevice(const QString &name) const
 {
     TLook look(*this);
-    return look.device(name);
+    return look.device(QFile::encodeName(name));
 }
 
-// Mount points as the processes see them: when a later mount covers an
-// earlier one at the same point, only the later one is reachable.
-QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts() const
+// The lines of the mount table in text, as the processes see them: when a
+// later mount covers an earlier one at the same point, only the later one is
+// reachable. The lines are views into text.
+QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray &text)
 {
-    const QByteArray text =
-        readWholeFile(QDir(FSystemRoot).filePath(QStringLiteral("proc/self/mountinfo"))).value_or(QByteArray());
     QList<TMount> mounts;
-    QHash<QString, qsizetype> byPoint;
-    QList<QByteArrayView> fields;
+    QHash<QByteArrayView, qsizetype> byPoint;
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf('\n', start);
         if (end < 0)
@@ -294,73 +378,64 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts() const
         start = end + 1;
 
         // id parent major:minor root mount-point options [optional…] - fstype source super-options
-        fields.clear();
-        for (qsizetype from = 0;;) {
+        // Only the mount point and what follows the "-" are needed; no field
+        // holds a blank, the kernel writes it as \040.
+        qsizetype from = 0; // the mount point's start, after four blanks
+        for (int blanks = 0; blanks < 4 && from >= 0; ++blanks) {
             const qsizetype blank = line.indexOf(' ', from);
-            fields.append(line.sliced(from, (blank < 0 ? line.size() : blank) - from));
-            if (blank < 0)
-                break;
-            from = blank + 1;
+            from = blank < 0 ? -1 : blank + 1;
         }
-        qsizetype dash = -1;
-        for (qsizetype i = 6; i < fields.size() && dash < 0; ++i) {
-            if (fields.at(i) == "-")
-                dash = i;
-        }
-        if (fields.size() < 6 || dash < 0 || dash + 2 >= fields.size())
+        const qsizetype pointEnd = from < 0 ? -1 : line.indexOf(' ', from);
+        const qsizetype dash = pointEnd < 0 ? -1 : line.indexOf(" - ", pointEnd + 1);
+        if (dash < 0)
             continue;
-        TMount mount{decodeMountField(fields.at(4)), decodeMountField(fields.at(dash + 2)),
-                     QString::fromUtf8(fields.at(dash + 1))};
-        const auto seen = byPoint.constFind(mount.mountPoint);
+        const qsizetype typeEnd = line.indexOf(' ', dash + 3);
+        if (typeEnd < 0)
+            continue;
+        qsizetype sourceEnd = line.indexOf(' ', typeEnd + 1);
+        if (sourceEnd < 0)
+            sourceEnd = line.size();
+        const TMount mount{line.sliced(from, pointEnd - from), line.sliced(typeEnd + 1, sourceEnd - typeEnd - 1),
+                           line.sliced(dash + 3, typeEnd - dash - 3)};
+        const auto seen = byPoint.constFind(mount.point);
         if (seen != byPoint.constEnd()) {
             mounts[*seen] = mount;
         } else {
-            byPoint.insert(mount.mountPoint, mounts.size());
+            byPoint.insert(mount.point, mounts.size());
             mounts.append(mount);
         }
     }
     return mounts;
 }
 
+QByteArray TSystemDriveList::mountTable() const
+{
+    return readWholeFile(FMountTable).value_or(QByteArray());
+}
+
 QString TSystemDriveList::rootOf(const QString &mountPoint) const
 {
-    QString base = FSystemRoot;
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return withTrailingSlash(base + mountPoint);
+    return withTrailingSlash(FRootBase + mountPoint);
 }
-
-namespace {
-
-// The kernel's name of the block device a mount comes from, or empty when the
-// source is no device node.
-QString deviceName(const QString &source)
-{
-    if (!source.startsWith(QStringLiteral("/dev/")))
-        return {};
-    return source.mid(source.lastIndexOf(u'/') + 1);
-}
-
-} // namespace
 
 TDriveType TSystemDriveList::typeOf(const TMount &mount, TLook &look) const
 {
     const TBlockDevice &device = look.device(deviceName(mount.source));
     if (device.listed)
         return device.type;
-    const QString type = mount.fsType;
-    if (type.startsWith(QStringLiteral("nfs")) || type == QStringLiteral("cifs") || type == QStringLiteral("smb3")
-        || type == QStringLiteral("fuse.sshfs"))
+    const QByteArrayView type = mount.fsType;
+    if (type.startsWith("nfs") || type == "cifs" || type == "smb3" || type == "fuse.sshfs")
         return TDriveType::Remote;
-    if (type == QStringLiteral("tmpfs") || type == QStringLiteral("ramfs"))
+    if (type == "tmpfs" || type == "ramfs")
         return TDriveType::RamDisk;
     return TDriveType::Unknown;
 }
 
 TDriveType TSystemDriveList::driveType(const QString &root)
 {
-    for (const TMount &mount : visibleMounts()) {
-        if (rootOf(mount.mountPoint) == root) {
+    const QByteArray text = mountTable();
+    for (const TMount &mount : visibleMounts(text)) {
+        if (rootOf(decodeMountField(mount.point)) == root) {
             TLook look(*this);
             return typeOf(mount, look);
         }
@@ -369,16 +444,21 @@ TDriveType TSystemDriveList::driveType(const QString &root)
 }
 
 // The listed drives are the mounted block devices; other mounts are no
-// drives, as a network share or a RAM disk is no drive letter's. The mount
-// table is read once per call.
+// drives, as a network share or a RAM disk is no drive letter's.
 QList<TDriveInfo> TSystemDriveList::drives()
 {
+    const QByteArray text = mountTable();
     TLook look(*this);
     QList<std::pair<QString, TDriveInfo>> found;
-    for (const TMount &mount : visibleMounts()) {
-        const TBlockDevice &device = look.device(deviceName(mount.source));
-        if (device.listed)
-            found.append({mount.mountPoint, TDriveInfo{rootOf(mount.mountPoint), device.type, device.identity}});
+    for (const TMount &mount : visibleMounts(text)) {
+        const QByteArrayView name = deviceName(mount.source);
+        if (name.isEmpty())
+            continue;
+        const TBlockDevice &device = look.device(name);
+        if (!device.listed)
+            continue;
+        const QString point = decodeMountField(mount.point);
+        found.append({point, TDriveInfo{rootOf(point), device.type, device.identity}});
     }
     std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QList<TDriveInfo> result;

@@ -83,21 +83,25 @@ public:
     TBlockDevice blockDevice(const QString &name) const;
 
 private:
+    // One line of the mount table, as views into its text.
     struct TMount
     {
-        QString mountPoint;
-        QString source;
-        QString fsType;
+        QByteArrayView point;
+        QByteArrayView source;
+        QByteArrayView fsType;
     };
     class TLook;
 
-    QList<TMount> visibleMounts() const;
+    QByteArray mountTable() const;
+    static QList<TMount> visibleMounts(const QByteArray &text);
     QString rootOf(const QString &mountPoint) const;
     TDriveType typeOf(const TMount &mount, TLook &look) const;
 
     QString FSystemRoot;
-    QString FBlockClass; // <systemRoot>/sys/class/block
-    QString FSysfs;      // <systemRoot>/sys
+    QString FRootBase;       // systemRoot without trailing "/"
+    QByteArray FBlockClass;  // <systemRoot>/sys/class/block
+    QByteArray FSysfs;       // <systemRoot>/sys
+    QByteArray FMountTable;  // <systemRoot>/proc/self/mountinfo
 };
 
 // Folders standing in for drives, written as QV58LINK_DRIVES is: paths
