@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 // A wait for the probe looks at the drives 50 times a second, on machines
@@ -21,10 +24,10 @@
 
 namespace {
 
-std::optional<QByteArray> readWholeFile(const QByteArray &path)
+// The whole of an open file, read from its start.
+std::optional<QByteArray> readFromStart(int fd)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (::lseek(fd, 0, SEEK_SET) != 0)
         return std::nullopt;
     QByteArray bytes;
     char buffer[16384];
@@ -32,12 +35,30 @@ std::optional<QByteArray> readWholeFile(const QByteArray &path)
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            break;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return bytes;
         bytes.append(buffer, got);
     }
-    ::close(fd);
-    return bytes;
+}
+
+// True when the kernel has reported a change of the mount table open as fd
+// since it last told; it reports one at most once.
+bool mountTableChanged(int fd)
+{
+    pollfd watch{fd, POLLPRI, 0};
+    int ready;
+    do {
+        ready = ::poll(&watch, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
+bool isProcFile(int fd)
+{
+    struct statfs info;
+    return ::fstatfs(fd, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
 }
 
 // A sysfs attribute comes whole in one read.
@@ -408,9 +429,40 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray
     return mounts;
 }
 
+TSystemDriveList::~TSystemDriveList()
+{
+    if (FTableFile >= 0)
+        ::close(FTableFile);
+}
+
 QByteArray TSystemDriveList::mountTable() const
 {
-    return readWholeFile(FMountTable).value_or(QByteArray());
+    const QMutexLocker lock(&FTableLock);
+    if (FTableFile >= 0) {
+        // An error counts as a change: the table is read again.
+        if (!mountTableChanged(FTableFile))
+            return FTableText;
+        if (const std::optional<QByteArray> text = readFromStart(FTableFile)) {
+            FTableText = *text;
+            return FTableText;
+        }
+        ::close(FTableFile);
+        FTableFile = -1;
+        FTableText.clear();
+    }
+    const int fd = ::open(FMountTable.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    // A change from here on is reported at the next look, so none is missed
+    // between this read and the next.
+    const std::optional<QByteArray> text = readFromStart(fd);
+    if (text && isProcFile(fd)) {
+        FTableFile = fd;
+        FTableText = *text;
+    } else {
+        ::close(fd);
+    }
+    return text.value_or(QByteArray());
 }
 
 QString TSystemDriveList::rootOf(const QString &mountPoint) const

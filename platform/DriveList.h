@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +54,12 @@ public:
 // seen under systemRoot, in ascending order, so a fixture tree can stand in
 // for the whole machine.
 //
+// The kernel writes its mount table afresh on every read, at a cost that
+// grows with its lines. So when the table is the kernel's own, the list keeps
+// it open and reads it again only when the kernel reports a change (a mount
+// or an unmount in the process's mount namespace): every call still sees the
+// table as it is. A fixture's table, an ordinary file, is read on every call.
+//
 // A disk is removable when its "removable" flag is 1 or when it hangs off a
 // USB or MMC bus (a hotplug disk): many USB sticks, and the probe, say 0,
 // since the flag only tells whether the medium can change. ATA, NVMe, virtio
@@ -66,6 +73,9 @@ class TSystemDriveList final : public IDriveList
 {
 public:
     explicit TSystemDriveList(const QString &systemRoot = QStringLiteral("/"));
+    ~TSystemDriveList() override;
+    TSystemDriveList(const TSystemDriveList &) = delete;
+    TSystemDriveList &operator=(const TSystemDriveList &) = delete;
 
     QList<TDriveInfo> drives() override;
     // Also names the mounts that are no drives: shares, RAM disks.
@@ -102,6 +112,11 @@ private:
     QByteArray FBlockClass;  // <systemRoot>/sys/class/block
     QByteArray FSysfs;       // <systemRoot>/sys
     QByteArray FMountTable;  // <systemRoot>/proc/self/mountinfo
+
+    // The kernel's table as last read, kept open to be told of changes.
+    mutable QMutex FTableLock;
+    mutable int FTableFile = -1;
+    mutable QByteArray FTableText;
 };
 
 // Folders standing in for drives, written as QV58LINK_DRIVES is: paths
