@@ -8,7 +8,8 @@
 // the drive list as the tool asks it, one look at the mount table per poll,
 // and as it was asked before, the list of roots and then the type of every
 // root, each a look of its own. Prints CPU time as a share of one core,
-// polls, CPU per poll, and the ratio of the two.
+// polls, CPU per poll, and the ratio of the two; then, as root, what the
+// kernel writing a real mount table of that size adds.
 
 #include "SysfsTree.h"
 
@@ -200,13 +201,14 @@ int buildMachine(TSysfsTree &tree)
     return mounts;
 }
 
-// CPU per read of a mount table, read whole as the drive list reads it.
+constexpr int kReads = 300;
+
+// CPU per read of a mount table, read whole.
 double usPerRead(const QByteArray &path, int *lines = nullptr)
 {
-    constexpr int reads = 300;
     const double start = cpuSeconds();
     int count = 0;
-    for (int i = 0; i < reads; ++i) {
+    for (int i = 0; i < kReads; ++i) {
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         char buffer[16384];
         count = 0;
@@ -217,17 +219,29 @@ double usPerRead(const QByteArray &path, int *lines = nullptr)
     }
     if (lines)
         *lines = count;
-    return 1e6 * (cpuSeconds() - start) / reads;
+    return 1e6 * (cpuSeconds() - start) / kReads;
+}
+
+// CPU per look of the drive list at its mount table alone: the type of a
+// root that is no mount point asks for every line and no block device.
+double usPerLook(TSystemDriveList &list)
+{
+    const double start = cpuSeconds();
+    for (int i = 0; i < kReads; ++i)
+        list.driveType(QStringLiteral("/no/such/mount/point/"));
+    return 1e6 * (cpuSeconds() - start) / kReads;
 }
 
 // The kernel writes /proc/self/mountinfo afresh on every read, at a cost
 // that grows with its lines and that a fixture file does not show. As root,
 // this process grows its own table to kMounts lines in a mount namespace of
-// its own (RAM disks, gone with the namespace) and times reading it.
+// its own (RAM disks, gone with the namespace) and times reading it, and the
+// drive list's look at it, which reads it again only when it changed.
 struct KernelTable
 {
     int lines = 0;
     double usPerRead = 0;
+    double usPerLook = 0;
 };
 
 std::optional<KernelTable> kernelTable(const QString &scratch)
@@ -247,6 +261,10 @@ std::optional<KernelTable> kernelTable(const QString &scratch)
     }
     KernelTable result;
     result.usPerRead = usPerRead(table, &result.lines);
+    {
+        TSystemDriveList own;
+        result.usPerLook = usPerLook(own);
+    }
     for (const QString &point : points)
         ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
     return result;
@@ -320,23 +338,34 @@ int main(int argc, char **argv)
 
     // What the fixture cannot show: the kernel writing the table on each read.
     const double fixtureRead = usPerRead(QFile::encodeName(tree.root() + QStringLiteral("/proc/self/mountinfo")));
+    const double fixtureLook = usPerLook(system);
+    out << QStringLiteral("mount table, the fixture's file:      read %1 us, the drive list's look at it %2 us\n")
+               .arg(fixtureRead, 6, 'f', 1)
+               .arg(fixtureLook, 6, 'f', 1);
+    double percent = current.percent();
     QTemporaryDir scratch;
     if (const std::optional<KernelTable> kernel = kernelTable(scratch.path())) {
-        const double perPoll = current.usPerPoll() - fixtureRead + kernel->usPerRead;
+        // The fixture's look at its table swapped for the look at the kernel's.
         const double pollsPerSecond = current.polls / current.wall;
-        out << QStringLiteral("reading the fixture's table: %1 us; this machine's own, grown to %2 lines: %3 us\n")
-                   .arg(fixtureRead, 0, 'f', 1)
+        const double perPoll = current.usPerPoll() - fixtureLook + kernel->usPerLook;
+        const double everyTime = current.usPerPoll() - fixtureRead + kernel->usPerRead;
+        percent = perPoll * pollsPerSecond / 1e4;
+        out << QStringLiteral("mount table, the kernel's (%1 lines): read %2 us, the drive list's look at it %3 us\n")
                    .arg(kernel->lines)
-                   .arg(kernel->usPerRead, 0, 'f', 1);
-        out << QStringLiteral("with the kernel's table instead of the fixture's: %1 us CPU per poll, "
-                              "%2 % of one core\n")
+                   .arg(kernel->usPerRead, 6, 'f', 1)
+                   .arg(kernel->usPerLook, 6, 'f', 1);
+        out << QStringLiteral("a machine like the fixture, its table written by the kernel:\n");
+        out << QStringLiteral("  %1 us CPU per poll, %2 % of one core (read again on every poll: %3 us, %4 %)\n")
                    .arg(perPoll, 0, 'f', 1)
-                   .arg(perPoll * pollsPerSecond / 1e4, 0, 'f', 2);
+                   .arg(percent, 0, 'f', 2)
+                   .arg(everyTime, 0, 'f', 1)
+                   .arg(everyTime * pollsPerSecond / 1e4, 0, 'f', 2);
     } else {
-        out << "(not root: the cost of the kernel's own mount table is not measured)\n";
+        out << "(not root: the kernel's own mount table is not measured)\n";
     }
     out << QStringLiteral("goal: under %1 % of one core while waiting: %2\n")
                .arg(kGoalPercent, 0, 'f', 0)
-               .arg(current.percent() < kGoalPercent ? QStringLiteral("met") : QStringLiteral("NOT met"));
+               .arg(current.percent() < kGoalPercent && percent < kGoalPercent ? QStringLiteral("met")
+                                                                                : QStringLiteral("NOT met"));
     return 0;
 }
