@@ -4,19 +4,127 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <algorithm>
 #include <atomic>
+#include <optional>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+// A wait for the probe looks at the drives 50 times a second, on machines
+// whose mount table has hundreds of lines (containers, snaps) and whose
+// snaps are dozens of loop devices. So the mount table is read once per look
+// and only the lines of block devices are decoded; sysfs is asked with plain
+// system calls on byte paths, a few per block device, and each block device
+// is described once per look however many mounts share it.
 
 namespace {
 
-QByteArray readSmallFile(const QString &path)
+// The whole of an open file, read from its start.
+std::optional<QByteArray> readFromStart(int fd)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    QByteArray bytes;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
+// True when the kernel has reported a change of the mount table open as fd
+// since it last told; it reports one at most once.
+bool mountTableChanged(int fd)
+{
+    pollfd watch{fd, POLLPRI, 0};
+    int ready;
+    do {
+        ready = ::poll(&watch, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
+bool isProcFile(int fd)
+{
+    struct statfs info;
+    return ::fstatfs(fd, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+}
+
+// A sysfs attribute comes whole in one read.
+std::optional<QByteArray> readAttribute(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char buffer[64];
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, sizeof buffer);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    return QByteArray(buffer, got > 0 ? got : 0);
+}
+
+bool isDirectory(const QByteArray &path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool exists(const QByteArray &path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0;
+}
+
+// The target of the symbolic link name in folder as written, or nothing
+// when it is no link.
+std::optional<QByteArray> linkTarget(int folder, const QByteArray &name)
+{
+    char buffer[4096];
+    const ssize_t length = ::readlinkat(folder, name.constData(), buffer, sizeof buffer);
+    if (length <= 0 || size_t(length) >= sizeof buffer)
+        return std::nullopt;
+    return QByteArray(buffer, length);
+}
+
+// folder joined with a relative path, "." and ".." taken out; an absolute
+// path stands for itself.
+QByteArray resolved(const QByteArray &folder, QByteArrayView path)
+{
+    QByteArray result = path.startsWith('/') ? QByteArray() : folder;
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype slash = path.indexOf('/', from);
+        if (slash < 0)
+            slash = path.size();
+        const QByteArrayView part = path.sliced(from, slash - from);
+        from = slash + 1;
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..")
+            result.truncate(std::max<qsizetype>(0, result.lastIndexOf('/')));
+        else
+            result.append('/').append(part.data(), part.size());
+    }
+    return result;
+}
+
+QByteArrayView parentOf(QByteArrayView path)
+{
+    return path.first(std::max<qsizetype>(0, path.lastIndexOf('/')));
 }
 
 QString withTrailingSlash(QString path)
@@ -31,10 +139,112 @@ bool isOctalDigit(char c)
     return c >= '0' && c <= '7';
 }
 
+bool isDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isHexDigit(char c)
+{
+    return isDecimalDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Consumes the digits at the front of text; false when there are none.
+bool takeDigits(QByteArrayView &text, bool (*isDigit)(char) = isDecimalDigit)
+{
+    qsizetype length = 0;
+    while (length < text.size() && isDigit(text.at(length)))
+        ++length;
+    text = text.sliced(length);
+    return length > 0;
+}
+
+bool takeChar(QByteArrayView &text, char c)
+{
+    if (!text.startsWith(c))
+        return false;
+    text = text.sliced(1);
+    return true;
+}
+
+// A USB device as the kernel names it: bus, "-", then the port on the root
+// hub and the port on every hub below it, joined by ".": "1-3", "1-3.2".
+bool isUsbDeviceName(QByteArrayView name)
+{
+    if (!takeDigits(name) || !takeChar(name, '-'))
+        return false;
+    do {
+        if (!takeDigits(name))
+            return false;
+    } while (takeChar(name, '.'));
+    return name.isEmpty();
+}
+
+// One of the device's interfaces, "<device>:<configuration>.<interface>";
+// storage drivers bind to interfaces, so a disk on USB always hangs below one.
+bool isInterfaceOf(QByteArrayView name, QByteArrayView device)
+{
+    if (!name.startsWith(device))
+        return false;
+    name = name.sliced(device.size());
+    return takeChar(name, ':') && takeDigits(name) && takeChar(name, '.') && takeDigits(name) && name.isEmpty();
+}
+
+// An MMC host ("mmc0") and a card in it ("mmc0:0001", the card's address).
+bool isMmcHostName(QByteArrayView name)
+{
+    return takeChar(name, 'm') && takeChar(name, 'm') && takeChar(name, 'c') && takeDigits(name) && name.isEmpty();
+}
+
+bool isMmcCardOf(QByteArrayView name, QByteArrayView host)
+{
+    if (!name.startsWith(host))
+        return false;
+    name = name.sliced(host.size());
+    return takeChar(name, ':') && takeDigits(name, isHexDigit) && name.isEmpty();
+}
+
+struct TBus
+{
+    QByteArrayView usbPort; // the USB device the disk hangs below, empty when none
+    bool mmc = false;
+};
+
+// Where a disk's device folder sits, read from its path alone.
+TBus busOf(QByteArrayView diskFolder)
+{
+    TBus bus;
+    QByteArrayView previous;
+    for (qsizetype from = 0; from <= diskFolder.size();) {
+        qsizetype slash = diskFolder.indexOf('/', from);
+        if (slash < 0)
+            slash = diskFolder.size();
+        const QByteArrayView part = diskFolder.sliced(from, slash - from);
+        from = slash + 1;
+        if (isUsbDeviceName(previous) && isInterfaceOf(part, previous))
+            bus.usbPort = previous;
+        else if (isMmcHostName(previous) && isMmcCardOf(part, previous))
+            bus.mmc = true;
+        previous = part;
+    }
+    return bus;
+}
+
+// The kernel's name of the block device a mount comes from, or empty when the
+// source is no device node.
+QByteArrayView deviceName(QByteArrayView source)
+{
+    if (!source.startsWith("/dev/"))
+        return {};
+    return source.sliced(source.lastIndexOf('/') + 1);
+}
+
 } // namespace
 
-QString decodeMountField(const QByteArray &field)
+QString decodeMountField(QByteArrayView field)
 {
+    if (!field.contains('\\'))
+        return QFile::decodeName(field.toByteArray());
     QByteArray bytes;
     bytes.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
@@ -49,6 +259,116 @@ QString decodeMountField(const QByteArray &field)
     return QFile::decodeName(bytes);
 }
 
+// One look at sysfs: each block device met during one call is described
+// once, however many mounts share it (bind mounts of the root disk are many
+// on a machine with containers), and nothing outlives the call.
+class TSystemDriveList::TLook
+{
+public:
+    explicit TLook(const TSystemDriveList &list)
+        : FList(list)
+        , FClassFolder(::open(list.FBlockClass.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC))
+        , FVirtualBlocks(list.FSysfs + "/devices/virtual/block/")
+    {
+    }
+    ~TLook()
+    {
+        if (FClassFolder >= 0)
+            ::close(FClassFolder);
+    }
+    TLook(const TLook &) = delete;
+    TLook &operator=(const TLook &) = delete;
+
+    const TBlockDevice &device(QByteArrayView name)
+    {
+        const QByteArray key = name.toByteArray();
+        auto known = FDevices.constFind(key);
+        if (known == FDevices.constEnd())
+            known = FDevices.insert(key, describe(key));
+        return *known;
+    }
+
+private:
+    TBlockDevice describe(const QByteArray &name);
+    TBlockDevice describeDisk(const QByteArray &disk, const std::optional<QByteArray> &flag) const;
+    QByteArray diskHolding(const QByteArray &partition);
+
+    const TSystemDriveList &FList;
+    const int FClassFolder; // sys/class/block, or -1 when there is none
+    const QByteArray FVirtualBlocks;
+    QHash<QByteArray, TBlockDevice> FDevices;
+    std::optional<QStringList> FClassEntries;
+};
+
+TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describe(const QByteArray &name)
+{
+    if (FClassFolder < 0 || name.isEmpty() || name == "." || name == ".." || name.contains('/'))
+        return {};
+    const QByteArray &classFolder = FList.FBlockClass;
+    const QByteArray entry = classFolder + '/' + name;
+    // In a real sysfs the class entry links to the device's folder below
+    // sys/devices, whose path shows the buses above it. A partition's folder
+    // sits inside its disk's and has no removable flag of its own.
+    const std::optional<QByteArray> target = linkTarget(FClassFolder, name);
+    const QByteArray folder = target ? resolved(classFolder, *target) : entry;
+
+    // Loop devices (a snap each), device mapper, RAID and RAM disks sit on no
+    // bus and never have a removable medium: fixed, without asking further.
+    if (target && folder.startsWith(FVirtualBlocks)) {
+        const qsizetype end = folder.indexOf('/', FVirtualBlocks.size());
+        return describeDisk(end < 0 ? folder : folder.first(end), QByteArray("0"));
+    }
+
+    std::optional<QByteArray> flag = readAttribute(folder + "/removable");
+    if (flag)
+        return describeDisk(folder, flag);
+    if (exists(folder + "/partition")) {
+        QByteArray disk = parentOf(folder).toByteArray();
+        if (disk == classFolder)
+            disk = diskHolding(name);
+        if (disk.isEmpty())
+            return {};
+        return describeDisk(disk, readAttribute(disk + "/removable"));
+    }
+    if (isDirectory(folder))
+        return describeDisk(folder, std::nullopt);
+    return {};
+}
+
+TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describeDisk(const QByteArray &disk,
+                                                                     const std::optional<QByteArray> &flag) const
+{
+    const TBus bus = busOf(disk);
+    TBlockDevice device;
+    device.listed = true;
+    device.type = (flag && flag->trimmed() == "1") || !bus.usbPort.isEmpty() || bus.mmc ? TDriveType::Removable
+                                                                                          : TDriveType::Fixed;
+    if (!bus.usbPort.isEmpty())
+        device.identity = QFile::decodeName(bus.usbPort.toByteArray());
+    else if (disk.startsWith(FList.FSysfs + '/'))
+        device.identity = QFile::decodeName(disk.sliced(FList.FSysfs.size() + 1));
+    else
+        device.identity = QFile::decodeName(disk);
+    return device;
+}
+
+// A tree written without links has the partition's folder both in the class
+// folder and inside its disk's folder there; the class folder is listed only
+// then, and once per look.
+QByteArray TSystemDriveList::TLook::diskHolding(const QByteArray &partition)
+{
+    if (!FClassEntries) {
+        FClassEntries = QDir(QFile::decodeName(FList.FBlockClass))
+                            .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    }
+    for (const QString &disk : *FClassEntries) {
+        const QByteArray folder = FList.FBlockClass + '/' + QFile::encodeName(disk);
+        if (disk != QFile::decodeName(partition) && isDirectory(folder + '/' + partition))
+            return folder;
+    }
+    return {};
+}
+
 TSystemDriveList::TSystemDriveList(const QString &systemRoot)
     : TSystemDriveList(systemRoot, QDir::cleanPath(systemRoot) == QStringLiteral("/")
                                        ? std::make_shared<TUDisks2Automounter>()
@@ -59,7 +379,13 @@ TSystemDriveList::TSystemDriveList(const QString &systemRoot)
 TSystemDriveList::TSystemDriveList(const QString &systemRoot, std::shared_ptr<TUDisks2Automounter> automounter)
     : FSystemRoot(systemRoot)
     , FAutomounter(std::move(automounter))
+    , FBlockClass(QFile::encodeName(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys/class/block")))))
+    , FSysfs(QFile::encodeName(QDir::cleanPath(QDir(systemRoot).filePath(QStringLiteral("sys")))))
+    , FMountTable(QFile::encodeName(QDir(systemRoot).filePath(QStringLiteral("proc/self/mountinfo"))))
 {
+    FRootBase = systemRoot;
+    while (FRootBase.endsWith(u'/'))
+        FRootBase.chop(1);
 }
 
 // UDisks2 names mount points as the machine sees them; here they lie under
@@ -70,88 +396,119 @@ void TSystemDriveList::mountCandidates(const std::function<bool(const QString &r
         FAutomounter->mountCandidates([&](const QString &mountPoint) { return holdsProbe(rootOf(mountPoint)); });
 }
 
-// Mount points as the processes see them: when a later mount covers an
-// earlier one at the same point, only the later one is reachable.
-QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts() const
+TSystemDriveList::TBlockDevice TSystemDriveList::blockDevice(const QString &name) const
 {
-    const QByteArray text = readSmallFile(QDir(FSystemRoot).filePath(QStringLiteral("proc/self/mountinfo")));
+    TLook look(*this);
+    return look.device(QFile::encodeName(name));
+}
+
+// The lines of the mount table in text, as the processes see them: when a
+// later mount covers an earlier one at the same point, only the later one is
+// reachable. The lines are views into text.
+QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray &text)
+{
     QList<TMount> mounts;
-    QHash<QString, qsizetype> byPoint;
-    for (const QByteArray &line : text.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
+    QHash<QByteArrayView, qsizetype> byPoint;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line(text.constData() + start, end - start);
+        start = end + 1;
+
         // id parent major:minor root mount-point options [optional…] - fstype source super-options
-        const qsizetype dash = fields.indexOf(QByteArray("-"), 6);
-        if (fields.size() < 6 || dash < 0 || dash + 2 >= fields.size())
+        // Only the mount point and what follows the "-" are needed; no field
+        // holds a blank, the kernel writes it as \040.
+        qsizetype from = 0; // the mount point's start, after four blanks
+        for (int blanks = 0; blanks < 4 && from >= 0; ++blanks) {
+            const qsizetype blank = line.indexOf(' ', from);
+            from = blank < 0 ? -1 : blank + 1;
+        }
+        const qsizetype pointEnd = from < 0 ? -1 : line.indexOf(' ', from);
+        const qsizetype dash = pointEnd < 0 ? -1 : line.indexOf(" - ", pointEnd + 1);
+        if (dash < 0)
             continue;
-        TMount mount{decodeMountField(fields.at(4)), decodeMountField(fields.at(dash + 2)),
-                     QString::fromUtf8(fields.at(dash + 1))};
-        const auto seen = byPoint.constFind(mount.mountPoint);
+        const qsizetype typeEnd = line.indexOf(' ', dash + 3);
+        if (typeEnd < 0)
+            continue;
+        qsizetype sourceEnd = line.indexOf(' ', typeEnd + 1);
+        if (sourceEnd < 0)
+            sourceEnd = line.size();
+        const TMount mount{line.sliced(from, pointEnd - from), line.sliced(typeEnd + 1, sourceEnd - typeEnd - 1),
+                           line.sliced(dash + 3, typeEnd - dash - 3)};
+        const auto seen = byPoint.constFind(mount.point);
         if (seen != byPoint.constEnd()) {
             mounts[*seen] = mount;
         } else {
-            byPoint.insert(mount.mountPoint, mounts.size());
+            byPoint.insert(mount.point, mounts.size());
             mounts.append(mount);
         }
     }
     return mounts;
 }
 
-// The whole disk holding a mounted device, or empty when the source is not a
-// block device the kernel lists.
-QString TSystemDriveList::wholeDiskOf(const QString &source) const
+TSystemDriveList::~TSystemDriveList()
 {
-    if (!source.startsWith(QStringLiteral("/dev/")))
-        return {};
-    const QString name = QFileInfo(source).fileName();
-    const QDir blocks(QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block")));
-    if (name.isEmpty() || !QFileInfo(blocks.filePath(name)).isDir())
-        return {};
-    if (!QFileInfo::exists(blocks.filePath(name + QStringLiteral("/partition"))))
-        return name;
-    // A partition's folder sits inside its disk's folder; the class entry is a
-    // link to it in a real sysfs.
-    const QString real = QFileInfo(blocks.filePath(name)).canonicalFilePath();
-    const QString parent = QFileInfo(QFileInfo(real).path()).fileName();
-    if (!parent.isEmpty() && parent != name && QFileInfo(blocks.filePath(parent + u'/' + name)).isDir())
-        return parent;
-    const QStringList disks = blocks.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-    for (const QString &disk : disks) {
-        if (disk != name && QFileInfo(blocks.filePath(disk + u'/' + name)).isDir())
-            return disk;
+    if (FTableFile >= 0)
+        ::close(FTableFile);
+}
+
+QByteArray TSystemDriveList::mountTable() const
+{
+    const QMutexLocker lock(&FTableLock);
+    if (FTableFile >= 0) {
+        // An error counts as a change: the table is read again.
+        if (!mountTableChanged(FTableFile))
+            return FTableText;
+        if (const std::optional<QByteArray> text = readFromStart(FTableFile)) {
+            FTableText = *text;
+            return FTableText;
+        }
+        ::close(FTableFile);
+        FTableFile = -1;
+        FTableText.clear();
     }
-    return {};
+    const int fd = ::open(FMountTable.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    // A change from here on is reported at the next look, so none is missed
+    // between this read and the next.
+    const std::optional<QByteArray> text = readFromStart(fd);
+    if (text && isProcFile(fd)) {
+        FTableFile = fd;
+        FTableText = *text;
+    } else {
+        ::close(fd);
+    }
+    return text.value_or(QByteArray());
 }
 
 QString TSystemDriveList::rootOf(const QString &mountPoint) const
 {
-    QString base = FSystemRoot;
-    while (base.endsWith(u'/'))
-        base.chop(1);
-    return withTrailingSlash(base + mountPoint);
+    return withTrailingSlash(FRootBase + mountPoint);
 }
 
-TDriveType TSystemDriveList::typeOf(const TMount &mount) const
+TDriveType TSystemDriveList::typeOf(const TMount &mount, TLook &look) const
 {
-    const QString disk = wholeDiskOf(mount.source);
-    if (!disk.isEmpty()) {
-        const QByteArray removable =
-            readSmallFile(QDir(FSystemRoot).filePath(QStringLiteral("sys/class/block/%1/removable").arg(disk)));
-        return removable.trimmed() == "1" ? TDriveType::Removable : TDriveType::Fixed;
-    }
-    const QString type = mount.fsType;
-    if (type.startsWith(QStringLiteral("nfs")) || type == QStringLiteral("cifs") || type == QStringLiteral("smb3")
-        || type == QStringLiteral("fuse.sshfs"))
+    const TBlockDevice &device = look.device(deviceName(mount.source));
+    if (device.listed)
+        return device.type;
+    const QByteArrayView type = mount.fsType;
+    if (type.startsWith("nfs") || type == "cifs" || type == "smb3" || type == "fuse.sshfs")
         return TDriveType::Remote;
-    if (type == QStringLiteral("tmpfs") || type == QStringLiteral("ramfs"))
+    if (type == "tmpfs" || type == "ramfs")
         return TDriveType::RamDisk;
     return TDriveType::Unknown;
 }
 
 TDriveType TSystemDriveList::driveType(const QString &root)
 {
-    for (const TMount &mount : visibleMounts()) {
-        if (rootOf(mount.mountPoint) == root)
-            return typeOf(mount);
+    const QByteArray text = mountTable();
+    for (const TMount &mount : visibleMounts(text)) {
+        if (rootOf(decodeMountField(mount.point)) == root) {
+            TLook look(*this);
+            return typeOf(mount, look);
+        }
     }
     return TDriveType::NoRootDir;
 }
@@ -160,16 +517,24 @@ TDriveType TSystemDriveList::driveType(const QString &root)
 // drives, as a network share or a RAM disk is no drive letter's.
 QList<TDriveInfo> TSystemDriveList::drives()
 {
-    QList<TMount> mounts;
-    for (const TMount &mount : visibleMounts()) {
-        if (!wholeDiskOf(mount.source).isEmpty())
-            mounts.append(mount);
+    const QByteArray text = mountTable();
+    TLook look(*this);
+    QList<std::pair<QString, TDriveInfo>> found;
+    for (const TMount &mount : visibleMounts(text)) {
+        const QByteArrayView name = deviceName(mount.source);
+        if (name.isEmpty())
+            continue;
+        const TBlockDevice &device = look.device(name);
+        if (!device.listed)
+            continue;
+        const QString point = decodeMountField(mount.point);
+        found.append({point, TDriveInfo{rootOf(point), device.type, device.identity}});
     }
-    std::sort(mounts.begin(), mounts.end(),
-              [](const TMount &a, const TMount &b) { return a.mountPoint < b.mountPoint; });
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QList<TDriveInfo> result;
-    for (const TMount &mount : mounts)
-        result.append(TDriveInfo{rootOf(mount.mountPoint), typeOf(mount), QString()});
+    result.reserve(found.size());
+    for (const auto &drive : found)
+        result.append(drive.second);
     return result;
 }
 

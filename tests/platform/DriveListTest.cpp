@@ -129,6 +129,8 @@ TEST(FolderDriveList, FoldersAreRemovableDrivesWhileTheyExist)
     // Given order kept, slashes added, empty entries skipped.
     TFolderDriveList drives(base.filePath(QStringLiteral("b")) + QStringLiteral("::") + gone + u':' + a);
     EXPECT_EQ(drives.logicalDrives(), (QStringList{b, a}));
+    // A folder stays the same drive for as long as it is that folder.
+    EXPECT_EQ(drives.drives().first(), (TDriveInfo{b, TDriveType::Removable, b}));
     EXPECT_EQ(drives.driveType(a), TDriveType::Removable);
     EXPECT_EQ(drives.driveType(gone), TDriveType::NoRootDir);
     EXPECT_EQ(drives.driveType(base.path() + u'/'), TDriveType::NoRootDir);
