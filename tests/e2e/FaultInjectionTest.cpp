@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
@@ -118,15 +120,32 @@ protected:
         FMounts.prepend(point);
     }
 
+    // Without mount rights the folder loses its write bits instead. Root
+    // passes over those, so the window's file access then has to run as
+    // "nobody" (TFilesAsNobody), who must still find and read the probe.
     void makeReadOnly(const QString &folder)
     {
         if (canMount()) {
             mountOn(folder, nullptr, MS_BIND, nullptr);
             mountOn(folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
-        } else {
-            ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-            FLocked.append(folder);
+            return;
         }
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0) << std::strerror(errno);
+        FLocked.append(folder);
+        const QString top = QFileInfo(path(QStringLiteral("drives"))).absolutePath();
+        ASSERT_EQ(::chmod(QFile::encodeName(top).constData(), 0711), 0) << std::strerror(errno);
+    }
+
+    // Whether this thread, as it now accesses files, can create a file in folder.
+    static bool canCreateIn(const QString &folder)
+    {
+        const QByteArray name = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".write-check")));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        ::unlink(name.constData());
+        return true;
     }
 
     QString lastLogLine() const { return logLines().constLast(); }
@@ -169,7 +188,15 @@ TEST_F(FaultInjection, ReadOnlyDriveRefusesTheMarkerFile)
     startServer();
     openWithProbe();
     makeReadOnly(drive("A"));
-    upgrade();
+    {
+        std::optional<TFilesAsNobody> nobody;
+        if (!canMount())
+            nobody.emplace();
+        ASSERT_FALSE(canCreateIn(drive("A")))
+            << "cannot make the probe's drive read-only here: no read-only mount (needs root and a mount "
+               "namespace) and no unprivileged file access (needs root to switch to it)";
+        upgrade();
+    }
 
     const QString reason = canMount() ? QStringLiteral("Read-only file system") : QStringLiteral("Permission denied");
     const QString marker = QDir(drive("A")).filePath(QStringLiteral("START_BL.ACT"));
