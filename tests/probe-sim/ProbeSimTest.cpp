@@ -1,4 +1,5 @@
 #include "HexRecords.h"
+#include "support/ChildProcess.h"
 
 #include "common/FileIO.h"
 #include "platform/FileSystem.h"
@@ -23,6 +24,7 @@ public:
     {
         FProcess.setProgram(QStringLiteral(QV58_BIN_DIR "/qv58link-probe-sim"));
         FProcess.setArguments(arguments);
+        endWithTheTest(FProcess);
         FProcess.start();
         FProcess.waitForStarted();
     }
@@ -273,6 +275,7 @@ TEST_F(ProbeSim, StopsOnSignalsLeavingTheFolder)
         SCOPED_TRACE(interrupt ? "SIGINT" : "SIGTERM");
         QTemporaryDir base;
         QProcess sim;
+        endWithTheTest(sim);
         sim.start(QStringLiteral(QV58_BIN_DIR "/qv58link-probe-sim"), {"--drive", base.filePath("probe")});
         ASSERT_TRUE(sim.waitForReadyRead(5000));
         if (interrupt)
