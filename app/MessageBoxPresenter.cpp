@@ -11,7 +11,11 @@ public:
     QMessageBox::StandardButton present(const TMessageBoxRequest &request) override
     {
         QWidget *owner = request.owner ? request.owner->window() : nullptr;
-        QMessageBox box(request.icon, request.caption, request.text, QMessageBox::NoButton, owner);
+        QMessageBox box(request.icon, request.caption, QString(), QMessageBox::NoButton, owner);
+        // Error texts carry file names and server answers: shown as they are,
+        // never read as markup.
+        box.setTextFormat(Qt::PlainText);
+        box.setText(request.text);
         for (QMessageBox::StandardButton button : request.buttons)
             box.addButton(button);
         if (!request.buttons.isEmpty())

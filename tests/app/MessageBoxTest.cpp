@@ -2,8 +2,15 @@
 
 #include "support/ScriptedMessageBoxes.h"
 
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using Buttons = QList<QMessageBox::StandardButton>;
 
@@ -109,4 +116,84 @@ TEST(MessageBoxTest, WrappersPickButtonsIconAndArgumentOrder)
     EXPECT_EQ(boxes.shown[1].buttons, (Buttons{QMessageBox::Yes, QMessageBox::No}));
     EXPECT_EQ(boxes.shown[1].icon, QMessageBox::Question);
     EXPECT_FALSE(boxes.shown[1].hadOwner);
+}
+
+namespace {
+
+// Once the real box is open, runs answer on it from inside the box's own event
+// loop. A box still open ten seconds later is closed without an answer, so a
+// box that ignores what answer did fails the test instead of hanging it.
+class TRealBox
+{
+public:
+    explicit TRealBox(std::function<void(QMessageBox *)> answer)
+        : FAnswer(std::move(answer))
+    {
+        FPoll.setInterval(10);
+        QObject::connect(&FPoll, &QTimer::timeout, [this] { poll(); });
+        FPoll.start();
+    }
+
+    QString text; // of the label that shows the message
+    Qt::TextFormat format = Qt::AutoText;
+    bool seen = false;
+
+private:
+    void poll()
+    {
+        QMessageBox *box = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *candidate = qobject_cast<QMessageBox *>(widget); candidate && candidate->isVisible())
+                box = candidate;
+        if (!box)
+            return;
+        if (!seen) {
+            seen = true;
+            for (QLabel *label : box->findChildren<QLabel *>())
+                if (label->text() == box->text()) {
+                    text = label->text();
+                    format = label->textFormat();
+                }
+            FGiveUp.setRemainingTime(10000);
+            FAnswer(box);
+        } else if (FGiveUp.hasExpired()) {
+            box->done(QDialog::Rejected);
+        }
+    }
+
+    std::function<void(QMessageBox *)> FAnswer;
+    QTimer FPoll;
+    QDeadlineTimer FGiveUp;
+};
+
+} // namespace
+
+// The presenter every user sees, not the scripted one.
+TEST(RealMessageBoxTest, MarkupInTheTextIsShownAsItIs)
+{
+    TRealBox box([](QMessageBox *shown) { QTest::keyClick(shown, Qt::Key_Return); });
+    EXPECT_EQ(showWarning(nullptr, QStringLiteral("Message"), QStringLiteral("<b>x</b>")), rsOK);
+
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("<b>x</b>    "));
+    EXPECT_EQ(box.format, Qt::PlainText);
+}
+
+TEST(RealMessageBoxTest, EscapeOrTheCloseButtonAnswersTheVersionQuestionWithNo)
+{
+    const struct
+    {
+        const char *name;
+        std::function<void(QMessageBox *)> dismiss;
+    } cases[] = {
+        {"Escape", [](QMessageBox *shown) { QTest::keyClick(shown, Qt::Key_Escape); }},
+        // What the title bar's close button sends.
+        {"close button", [](QMessageBox *shown) { shown->close(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TRealBox box(c.dismiss);
+        EXPECT_EQ(askYesNo(nullptr, QStringLiteral("Message"), QStringLiteral("Downgrade?")), rsNo);
+        EXPECT_TRUE(box.seen);
+    }
 }

@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <iostream>
+#include <optional>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
@@ -74,6 +77,14 @@ qint64 childProcessId(const QByteArray &program)
     return 0;
 }
 
+// Processor time used so far by this process, all its threads together.
+qint64 processCpuMicroseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 } // namespace
 
 // Faults of the device, the probe's files and the server during a real run:
@@ -118,15 +129,32 @@ protected:
         FMounts.prepend(point);
     }
 
+    // Without mount rights the folder loses its write bits instead. Root
+    // passes over those, so the window's file access then has to run as
+    // "nobody" (TFilesAsNobody), who must still find and read the probe.
     void makeReadOnly(const QString &folder)
     {
         if (canMount()) {
             mountOn(folder, nullptr, MS_BIND, nullptr);
             mountOn(folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
-        } else {
-            ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-            FLocked.append(folder);
+            return;
         }
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0) << std::strerror(errno);
+        FLocked.append(folder);
+        const QString top = QFileInfo(path(QStringLiteral("drives"))).absolutePath();
+        ASSERT_EQ(::chmod(QFile::encodeName(top).constData(), 0711), 0) << std::strerror(errno);
+    }
+
+    // Whether this thread, as it now accesses files, can create a file in folder.
+    static bool canCreateIn(const QString &folder)
+    {
+        const QByteArray name = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".write-check")));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        ::unlink(name.constData());
+        return true;
     }
 
     QString lastLogLine() const { return logLines().constLast(); }
@@ -169,7 +197,15 @@ TEST_F(FaultInjection, ReadOnlyDriveRefusesTheMarkerFile)
     startServer();
     openWithProbe();
     makeReadOnly(drive("A"));
-    upgrade();
+    {
+        std::optional<TFilesAsNobody> nobody;
+        if (!canMount())
+            nobody.emplace();
+        ASSERT_FALSE(canCreateIn(drive("A")))
+            << "cannot make the probe's drive read-only here: no read-only mount (needs root and a mount "
+               "namespace) and no unprivileged file access (needs root to switch to it)";
+        upgrade();
+    }
 
     const QString reason = canMount() ? QStringLiteral("Read-only file system") : QStringLiteral("Permission denied");
     const QString marker = QDir(drive("A")).filePath(QStringLiteral("START_BL.ACT"));
@@ -277,8 +313,14 @@ TEST_F(FaultInjection, ServerDiesInTheMiddleOfThePackageBody)
 
     ASSERT_TRUE(killed);
     ASSERT_EQ(boxes.shown.size(), 1) << boxes.texts().join(u'|').toStdString();
-    std::cout << "box: " << boxes.shown[0].text.toStdString() << std::endl;
-    EXPECT_FALSE(boxes.shown[0].text.trimmed().isEmpty());
+    // A cut body is the download's own error, with the transport's reason on
+    // its second line; never a short package that only fails its check later.
+    const QString cut = QStringLiteral("Download incomplete: the server's answer was cut short.\r\n");
+    const QString text = boxes.shown[0].text;
+    EXPECT_TRUE(text.startsWith(cut) && text.endsWith(QStringLiteral("    "))
+                && !text.mid(cut.size()).trimmed().isEmpty())
+        << text.toStdString();
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Message"));
     EXPECT_FALSE(logLines().contains(QStringLiteral("Target Info:"))) << logLines().join(u'\n').toStdString();
     EXPECT_TRUE(probe->lines().filter(QStringLiteral("seen ")).isEmpty()) << probe->transcript().toStdString();
     EXPECT_EQ(QDir(drive("A")).entryList(QDir::Files), QStringList{"DETAILS.txt"});
@@ -300,7 +342,7 @@ TEST_F(FaultInjection, LargeCataloguesFillTheListInLinearTime)
         {"100 000 lines", 100000, 40},
         {"50 MiB", 100000, (50 << 20) / 100000 + 1},
     };
-    qint64 ms[3] = {};
+    qint64 cpuUs[3] = {};
     for (int c = 0; c < 3; ++c) {
         SCOPED_TRACE(cases[c].name);
         QByteArray text;
@@ -314,9 +356,11 @@ TEST_F(FaultInjection, LargeCataloguesFillTheListInLinearTime)
 
         QElapsedTimer clock;
         clock.start();
+        const qint64 cpuBefore = processCpuMicroseconds();
         button("cxButton3")->click();
-        ms[c] = clock.elapsed();
-        std::cout << cases[c].name << ": " << text.size() << " bytes, refreshed in " << ms[c] << " ms" << std::endl;
+        cpuUs[c] = processCpuMicroseconds() - cpuBefore;
+        std::cout << cases[c].name << ": " << text.size() << " bytes, refreshed in " << clock.elapsed()
+                  << " ms, " << cpuUs[c] / 1000 << " ms of processor time" << std::endl;
 
         EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.texts().join(u'|').toStdString();
         auto *versions = window->findChild<QComboBox *>(QStringLiteral("cmbVersions"));
@@ -330,8 +374,12 @@ TEST_F(FaultInjection, LargeCataloguesFillTheListInLinearTime)
                         .startsWith(QStringLiteral("Release ") + last));
     }
     // Ten times the lines may take ten times as long, with room for noise; a
-    // list filled in quadratic time would take a hundred times.
-    EXPECT_LT(ms[1], 30 * qMax<qint64>(ms[0], 100));
+    // list filled in quadratic time would take a hundred times. Counted in
+    // processor time of this process, which downloads and fills the list:
+    // other processes on a busy machine stretch the wall clock of one case and
+    // not the other, but hardly this. The floor keeps a very fast small case
+    // from making the bound tighter than timing noise.
+    EXPECT_LT(cpuUs[1], 30 * qMax<qint64>(cpuUs[0], 20000)) << cpuUs[0] << " us, then " << cpuUs[1] << " us";
     QCoreApplication::processEvents();
     expectActionsBack();
     expectNothingAstray();

@@ -64,7 +64,7 @@ protected:
                 }
                 return true;
             },
-            10000);
+            StartMs);
         EXPECT_TRUE(allWaiting);
         ::close(gate);
         return copies;
@@ -96,38 +96,36 @@ protected:
     // other one ended by itself with exit code 0. Returns the one left.
     QProcess *expectOneRunning(const std::vector<QProcess *> &copies)
     {
-        const auto finished = [&] {
-            return std::count_if(copies.begin(), copies.end(),
-                                 [](QProcess *copy) { return copy->state() == QProcess::NotRunning; });
+        const auto stillRunning = [&] {
+            std::vector<QProcess *> running;
+            for (QProcess *copy : copies) {
+                copy->waitForFinished(0);
+                if (copy->state() != QProcess::NotRunning)
+                    running.push_back(copy);
+            }
+            return running;
         };
+        // Settled once every other copy has ended and the one left holds the
+        // lock; or once all have ended, which is the fault.
         EXPECT_TRUE(waitFor(
             [&] {
-                for (QProcess *copy : copies)
-                    copy->waitForFinished(0);
-                return finished() >= qsizetype(copies.size()) - 1;
+                const std::vector<QProcess *> running = stillRunning();
+                return running.empty() || (running.size() == 1 && lockHolder() == running.front()->processId());
             },
             StartMs));
-        // A second survivor would have ended by now if it were refused.
-        QThread::msleep(1000);
-        for (QProcess *copy : copies)
-            copy->waitForFinished(0);
 
-        QProcess *running = nullptr;
-        int runningCount = 0;
+        const std::vector<QProcess *> running = stillRunning();
         for (QProcess *copy : copies) {
-            if (copy->state() != QProcess::NotRunning) {
-                running = copy;
-                ++runningCount;
+            if (copy->state() != QProcess::NotRunning)
                 continue;
-            }
             EXPECT_EQ(copy->exitStatus(), QProcess::NormalExit);
             EXPECT_EQ(copy->exitCode(), 0);
         }
-        EXPECT_EQ(runningCount, 1);
-        if (running) {
-            EXPECT_EQ(lockHolder(), running->processId());
-        }
-        return running;
+        EXPECT_EQ(running.size(), 1u);
+        if (running.size() != 1)
+            return nullptr;
+        EXPECT_EQ(lockHolder(), running.front()->processId());
+        return running.front();
     }
 
     DesktopSession FSession;
@@ -144,12 +142,12 @@ TEST_F(StartupRaceTest, TenCopiesAtOnceOneRunsNineEndWithZeroAlsoAfterTheRunning
 
     // Killed outright, it cannot clean up; the next ten find its lock gone.
     running->kill();
-    ASSERT_TRUE(running->waitForFinished(5000));
+    ASSERT_TRUE(running->waitForFinished(StartMs));
     running = expectOneRunning(startTogether(Copies));
     ASSERT_NE(running, nullptr);
 
     running->terminate();
-    EXPECT_TRUE(running->waitForFinished(10000));
+    EXPECT_TRUE(running->waitForFinished(StartMs));
 }
 
 TEST_F(StartupRaceTest, ACopyKilledAtAnyPointOfItsStartNeverBlocksTheNext)
@@ -160,12 +158,12 @@ TEST_F(StartupRaceTest, ACopyKilledAtAnyPointOfItsStartNeverBlocksTheNext)
         QProcess *killed = startOne();
         QThread::msleep(killAfterMs);
         killed->kill();
-        ASSERT_TRUE(killed->waitForFinished(5000));
+        ASSERT_TRUE(killed->waitForFinished(StartMs));
 
         QProcess *next = startOne();
         EXPECT_TRUE(waitFor([&] { return lockHolder() == next->processId(); }, StartMs));
         EXPECT_EQ(next->state(), QProcess::Running);
         next->kill();
-        ASSERT_TRUE(next->waitForFinished(5000));
+        ASSERT_TRUE(next->waitForFinished(StartMs));
     }
 }

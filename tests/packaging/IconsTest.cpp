@@ -62,11 +62,16 @@ TEST(ActionImagesTest, AnUnusableRatioFallsBackToOne)
     }
 }
 
+// The test runs at twice the size (QT_SCALE_FACTOR=2): at 1x the
+// application's ratio could not be told from the fallback.
 TEST(ActionImagesTest, WithoutARatioTheApplicationsIsUsed)
 {
     const qreal ratio = qApp->devicePixelRatio();
-    for (const QPixmap &image : makeActionImages())
+    ASSERT_EQ(ratio, 2.0) << "run with QT_SCALE_FACTOR=2";
+    for (const QPixmap &image : makeActionImages()) {
         EXPECT_EQ(image.devicePixelRatio(), ratio);
+        EXPECT_EQ(image.size(), QSize(32, 32));
+    }
 }
 
 // Sharp: straight edges fall on whole pixels at 1x, and 2x is drawn at 2x
@@ -97,13 +102,29 @@ TEST(ApplicationIconTest, OffersEveryThemeSizeDrawnAtThatSize)
     for (int size : {16, 32, 48, 256}) {
         SCOPED_TRACE(size);
         EXPECT_TRUE(sizes.contains(QSize(size, size)));
-        const QImage drawn = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage drawn = icon.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
         EXPECT_EQ(drawn, renderApplicationIcon(size).convertToFormat(QImage::Format_ARGB32));
         const TPixelCounts counts = countPixels(drawn);
         EXPECT_GT(counts.opaque, size * size / 2);
         // Drawn on the pixel grid: only corners and the arrow's slopes are soft.
         EXPECT_LT(counts.soft, size * size / 10);
     }
+}
+
+// On a screen at twice the size the window's icon is the picture drawn for
+// the doubled size, not the small one enlarged.
+TEST(ApplicationIconTest, AtTwiceTheSizeTheLargerPictureIsTaken)
+{
+    ASSERT_EQ(qApp->devicePixelRatio(), 2.0) << "run with QT_SCALE_FACTOR=2";
+    const QIcon icon = makeApplicationIcon();
+    for (int size : {16, 24}) {
+        SCOPED_TRACE(size);
+        const QPixmap shown = icon.pixmap(size, size);
+        EXPECT_EQ(shown.devicePixelRatio(), 2.0);
+        EXPECT_EQ(shown.deviceIndependentSize(), QSizeF(size, size));
+    }
+    EXPECT_EQ(icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32),
+              renderApplicationIcon(32).convertToFormat(QImage::Format_ARGB32));
 }
 
 // The theme's PNG files are made by the build from the same source: a stale or

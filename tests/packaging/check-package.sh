@@ -22,6 +22,11 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A shell killed by a signal skips its EXIT trap; CTest ends a test that runs
+# too long with one.
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
 
 failures=0
 fail() {
@@ -149,25 +154,32 @@ done
 
 session="$work/session"
 mkdir -m 700 "$session"
-run_tool() {
-    env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$session" QV58LINK_DRIVES= \
-        QV58LINK_TRACE_ACTIVATION=1 "$usr/bin/qv58link-upgrade" "$@"
-}
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$session" QV58LINK_DRIVES= QV58LINK_TRACE_ACTIVATION=1
 registered() { ls "$session"/qv58link-*_All >/dev/null 2>&1; }
-alive() { kill -0 "$tool_pid" 2>/dev/null; }
+# Gone or a zombie: kill -0 would still reach one that has not been waited for.
+ended() {
+    state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$tool_pid/status" 2>/dev/null)
+    [ -z "$state" ] || [ "$state" = Z ]
+}
 brought_forward() { grep -q "asked to come forward" "$work/tool.err"; }
 
-run_tool --ignored-argument >"$work/tool.out" 2>"$work/tool.err" &
+# Started directly, not through a function or a subshell, so that $! is the
+# tool itself and the kill below cannot miss it.
+"$usr/bin/qv58link-upgrade" --ignored-argument >"$work/tool.out" 2>"$work/tool.err" &
 tool_pid=$!
-if ! wait_for 200 registered; then
+if ! wait_for 600 registered; then
     fail "qv58link-upgrade did not come up"
-elif ! run_tool >/dev/null 2>&1; then
+elif ! timeout -s KILL 60 "$usr/bin/qv58link-upgrade" >/dev/null 2>&1; then
     fail "a second start of qv58link-upgrade did not end with code 0"
-elif ! wait_for 100 brought_forward; then
+elif ! wait_for 300 brought_forward; then
     fail "the running qv58link-upgrade did not answer a second start"
 fi
-if alive; then
+if ! ended; then
     kill -TERM "$tool_pid"
+    if ! wait_for 300 ended; then
+        fail "qv58link-upgrade did not end on SIGTERM"
+        kill -KILL "$tool_pid"
+    fi
     wait "$tool_pid" || true
 else
     wait "$tool_pid" && code=0 || code=$?

@@ -1,4 +1,5 @@
 #include "HexRecords.h"
+#include "support/ChildProcess.h"
 
 #include "common/FileIO.h"
 #include "platform/FileSystem.h"
@@ -23,6 +24,7 @@ public:
     {
         FProcess.setProgram(QStringLiteral(QV58_BIN_DIR "/qv58link-probe-sim"));
         FProcess.setArguments(arguments);
+        endWithTheTest(FProcess);
         FProcess.start();
         FProcess.waitForStarted();
     }
@@ -38,7 +40,7 @@ public:
 
     // The next line starting with prefix, skipping the ones before it; empty
     // when none comes in time.
-    QString waitFor(const QString &prefix, int timeoutMs = 5000)
+    QString waitFor(const QString &prefix, int timeoutMs = 30000)
     {
         const QDeadlineTimer deadline(timeoutMs);
         for (;;) {
@@ -155,10 +157,10 @@ TEST_F(ProbeSim, RestartAndInstallCycleAsTheToolSeesIt)
     EXPECT_FALSE(before->beep());
 
     put(root("E"), QStringLiteral("START_BL.ACT"), {});
-    // Gone well before the tool's settle sleep ends, or the tool would take
-    // the old drive for the restarted probe.
-    EXPECT_FALSE(sim.waitFor("gone ", 1000).isEmpty()) << sim.transcript().toStdString();
+    EXPECT_FALSE(sim.waitFor("gone ").isEmpty()) << sim.transcript().toStdString();
     EXPECT_FALSE(QFileInfo::exists(folder("E")));
+    // The old drive went before the tool's settle sleep ended, or the tool
+    // would take it for the restarted probe here.
     waitForProbe();
     ASSERT_EQ(findProbeDrive(), root("F")) << sim.transcript().toStdString();
     EXPECT_EQ(details(root("F"))->mode(), QStringLiteral("Bootloader"));
@@ -254,13 +256,15 @@ TEST_F(ProbeSim, LateOrNeverReturningProbe)
         EXPECT_FALSE(QFileInfo::exists(folder("never")));
     }
     {
+        // Back five seconds after the tool's wait of about seven has given
+        // up: room for a busy machine to be slow on either side.
         DrivesVariable drives({folder("late")});
-        SimProcess sim({"--drive", folder("late"), "--return-late", "--late-ms", "8500"});
+        SimProcess sim({"--drive", folder("late"), "--return-late", "--late-ms", "12000"});
         ASSERT_FALSE(sim.waitFor("present ").isEmpty());
         put(root("late"), QStringLiteral("START_BL.ACT"), {});
         waitForProbe();
         EXPECT_EQ(findProbeDrive(), QString());
-        EXPECT_FALSE(sim.waitFor("present ", 3000).isEmpty()) << "back after the wait";
+        EXPECT_FALSE(sim.waitFor("present ", 30000).isEmpty()) << "back after the wait";
         EXPECT_EQ(findProbeDrive(), root("late"));
     }
 }
@@ -271,6 +275,7 @@ TEST_F(ProbeSim, StopsOnSignalsLeavingTheFolder)
         SCOPED_TRACE(interrupt ? "SIGINT" : "SIGTERM");
         QTemporaryDir base;
         QProcess sim;
+        endWithTheTest(sim);
         sim.start(QStringLiteral(QV58_BIN_DIR "/qv58link-probe-sim"), {"--drive", base.filePath("probe")});
         ASSERT_TRUE(sim.waitForReadyRead(5000));
         if (interrupt)

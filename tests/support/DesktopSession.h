@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -57,6 +59,7 @@ public:
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(channels);
+        endWithTheTest(*process);
         process->start(program, arguments);
         EXPECT_TRUE(process->waitForStarted(5000)) << program.toStdString();
         FProcesses.push_back(std::move(process));
