@@ -79,11 +79,12 @@ dpkg -x "$deb" "$root"
 usr="$root/usr"
 
 for path in \
-    bin/qv58link-upgrade bin/qv58link-pack bin/qv58link-probe-sim bin/qv58link-serve \
+    bin/qv58link-upgrade bin/qv58link-pack bin/qv58link-probe-sim bin/qv58link-serve bin/qv58link-flash \
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
     "share/icons/hicolor/scalable/apps/$app_id.svg" \
     share/man/man1/qv58link-upgrade.1.gz share/man/man1/qv58link-pack.1.gz \
     share/man/man1/qv58link-probe-sim.1.gz share/man/man1/qv58link-serve.1.gz \
+    share/man/man1/qv58link-flash.1.gz share/bash-completion/completions/qv58link-flash \
     share/doc/qv58link-upgrade/copyright share/doc/qv58link-upgrade/changelog.gz; do
     [ -f "$usr/$path" ] || fail "missing /usr/$path"
 done
@@ -122,7 +123,7 @@ grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no
 
 # --- The companion commands ------------------------------------------------
 
-for command in qv58link-pack qv58link-probe-sim qv58link-serve; do
+for command in qv58link-pack qv58link-probe-sim qv58link-serve qv58link-flash; do
     if ! "$usr/bin/$command" --help >"$work/help" 2>"$work/help.err"; then
         cat "$work/help.err" >&2
         fail "$command --help"
