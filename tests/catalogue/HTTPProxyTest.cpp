@@ -50,20 +50,34 @@ private:
     QList<std::pair<const char *, QByteArray>> FSaved;
 };
 
-quint16 closedPort()
+// A loopback port on which nothing listens, held for the object's lifetime
+// so that no server started meanwhile can take it.
+class ClosedPort
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
+public:
+    ClosedPort()
+        : FSocket(socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(FSocket, reinterpret_cast<sockaddr *>(&address), length);
+        getsockname(FSocket, reinterpret_cast<sockaddr *>(&address), &length);
+        FPort = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { close(FSocket); }
+    ClosedPort(const ClosedPort &) = delete;
+    ClosedPort &operator=(const ClosedPort &) = delete;
 
-const QByteArray DeadProxy = "http://127.0.0.1:" + QByteArray::number(closedPort());
+    // A proxy variable naming it.
+    QByteArray proxyUrl() const { return "http://127.0.0.1:" + QByteArray::number(FPort); }
+
+private:
+    int FSocket;
+    quint16 FPort = 0;
+};
+
 const QString DeadProxyText = QStringLiteral("Proxy error: cannot connect to the proxy server 127.0.0.1.\r\n"
                                              "Connection refused.");
 
@@ -116,6 +130,8 @@ protected:
     QString target() const { return QStringLiteral("localhost:%1").arg(server.port()); }
 
     ProxyVariablesGuard variables;
+    ClosedPort closed;
+    const QByteArray deadProxy = closed.proxyUrl();
     TScriptedTlsServer server;
     TTrustedCertificate trusted;
     TConnectProxy proxy;
@@ -173,11 +189,11 @@ TEST_F(HTTPProxyTest, VariablesAreReadAsTheCurlCommandReadsThem)
         {"all_proxy", {{"all_proxy", live}}, true},
         {"ALL_PROXY", {{"ALL_PROXY", live}}, true},
         {"no scheme", {{"https_proxy", live.mid(7)}}, true},
-        {"https_proxy before all_proxy", {{"https_proxy", live}, {"all_proxy", DeadProxy}}, true},
-        {"lower case before upper case", {{"https_proxy", live}, {"HTTPS_PROXY", DeadProxy}}, true},
+        {"https_proxy before all_proxy", {{"https_proxy", live}, {"all_proxy", deadProxy}}, true},
+        {"lower case before upper case", {{"https_proxy", live}, {"HTTPS_PROXY", deadProxy}}, true},
         {"empty counts as unset", {{"https_proxy", ""}, {"all_proxy", live}}, true},
-        {"http_proxy is for plain http only", {{"http_proxy", DeadProxy}}, false},
-        {"HTTP_PROXY is never read", {{"HTTP_PROXY", DeadProxy}}, false},
+        {"http_proxy is for plain http only", {{"http_proxy", deadProxy}}, false},
+        {"HTTP_PROXY is never read", {{"HTTP_PROXY", deadProxy}}, false},
         {"none", {}, false},
     };
     for (const auto &c : cases) {
@@ -211,7 +227,7 @@ TEST_F(HTTPProxyTest, NoProxyGoesDirect)
         // A name matches whole or as a domain above the host, not as any tail.
         {"no_proxy", "calhost", false},
     };
-    qputenv("https_proxy", DeadProxy);
+    qputenv("https_proxy", deadProxy);
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.variable) + "=" + c.value.toStdString());
         qunsetenv("no_proxy");
@@ -264,7 +280,7 @@ TEST_F(HTTPProxyTest, RefusingProxyGivesAnErrorNamingTheProxy)
         EXPECT_TRUE(events.isEmpty());
     }
 
-    qputenv("https_proxy", DeadProxy);
+    qputenv("https_proxy", deadProxy);
     newClient();
     EXPECT_EQ(raisedText<EIdProxyError>([&] { get(server.url("/f")); }), DeadProxyText);
 }
