@@ -19,10 +19,11 @@
 
 // A wait for the probe looks at the drives 50 times a second, on machines
 // whose mount table has hundreds of lines (containers, snaps) and whose
-// snaps are dozens of loop devices. So the mount table is read once per look
-// and only the lines of block devices are decoded; sysfs is asked with plain
-// system calls on byte paths, a few per block device, and each block device
-// is described once per look however many mounts share it.
+// snaps are dozens of loop devices. So a look reads the mount table at most
+// once (the kernel's own only when it changed) and decodes only the lines of
+// block devices; sysfs is asked with plain system calls on byte paths, a few
+// per block device, and each block device is described once per look however
+// many mounts share it.
 
 namespace {
 

@@ -66,12 +66,15 @@ public:
 // A disk is removable when its "removable" flag is 1 or when it hangs off a
 // USB or MMC bus (a hotplug disk): many USB sticks, and the probe, say 0,
 // since the flag only tells whether the medium can change. ATA, NVMe, virtio
-// and other internal disks stay fixed. A disk on USB is identified by its
-// port path, the name of the USB device above it ("1-3.2": bus 1, port 3,
-// port 2 of the hub there), which survives a restart that brings the probe
-// back as another block device at another mount point. Any other disk is
-// identified by its device path below sys ("devices/pci0000:00/…/block/sda").
-// All partitions of one disk share its type and identity.
+// and other internal disks stay fixed, as do loop devices, device mapper and
+// the other virtual block devices, whose flag is not read.
+//
+// A disk on USB is identified by its port path, the name of the USB device
+// above it ("1-3.2": bus 1, port 3, port 2 of the hub there), which survives
+// a restart that brings the probe back as another block device at another
+// mount point. Any other disk is identified by its device path below sys
+// ("devices/pci0000:00/…/block/sda"). All partitions of one disk share its
+// type and identity.
 //
 // The machine's own list ("/") mounts candidates through UDisks2 on the
 // system bus; a fixture tree mounts nothing unless it is given an

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -60,4 +62,39 @@ TEST(KernelMountTable, EveryLookSeesTheMountsAsTheyAreNow)
     EXPECT_EQ(later.driveType(a + u'/'), TDriveType::RamDisk);
     unmount(a);
     EXPECT_EQ(later.driveType(a + u'/'), TDriveType::NoRootDir);
+}
+
+TEST(KernelMountTable, LooksFromSeveralThreadsAtOnceShareTheOpenTable)
+{
+    // Private, so mounts elsewhere on the machine do not change the table here.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "needs a mount namespace of its own (root)";
+    QTemporaryDir base;
+    const QString churn = base.filePath(QStringLiteral("churn"));
+    QDir(base.path()).mkpath(QStringLiteral("churn"));
+    TSystemDriveList drives;
+    const QList<TDriveInfo> expected = drives.drives();
+    const QString root = base.path() + u'/';
+
+    constexpr int threads = 4;
+    constexpr int looks = 500;
+    std::vector<int> agreed(threads, 0);
+    std::vector<std::thread> lookers;
+    for (int t = 0; t < threads; ++t) {
+        lookers.emplace_back([&, t] {
+            for (int i = 0; i < looks; ++i) {
+                // The table keeps changing, though not where the looks look,
+                // so they re-read it while others read the copy they share.
+                if (t == 0) {
+                    mountRamDisk(churn);
+                    unmount(churn);
+                }
+                agreed[t] += drives.drives() == expected && drives.driveType(root) == TDriveType::NoRootDir;
+            }
+        });
+    }
+    for (std::thread &looker : lookers)
+        looker.join();
+    for (int t = 0; t < threads; ++t)
+        EXPECT_EQ(agreed[t], looks) << "thread " << t;
 }

@@ -67,10 +67,11 @@ void TSysfsTree::unplug(const QString &name)
     }
 }
 
-void TSysfsTree::mount(const QString &source, const QString &mountPoint, const QString &fsType)
+void TSysfsTree::mount(const QString &source, const QString &mountPoint, const QString &fsType,
+                       const QByteArray &superOptions)
 {
     QDir().mkpath(root() + mountPoint);
-    FLines.append(TLine{source, mountPoint, fsType, FNextId++});
+    FLines.append(TLine{source, mountPoint, fsType, superOptions, FNextId++});
     writeMountTable();
 }
 
@@ -93,7 +94,7 @@ void TSysfsTree::writeMountTable()
         point.replace(' ', "\\040");
         text += QByteArray::number(line.id) + " 1 0:" + QByteArray::number(line.id) + " / " + point
                 + " rw,relatime shared:" + QByteArray::number(line.id) + " - " + line.fsType.toUtf8() + ' '
-                + QFile::encodeName(line.source) + " rw\n";
+                + QFile::encodeName(line.source) + ' ' + line.superOptions + '\n';
     }
     write(QStringLiteral("proc/self/mountinfo"), text);
 }

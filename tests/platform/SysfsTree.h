@@ -28,7 +28,8 @@ public:
     void unplug(const QString &name);
 
     // A line of the mount table; the mount point's folder is made in the tree.
-    void mount(const QString &source, const QString &mountPoint, const QString &fsType = QStringLiteral("vfat"));
+    void mount(const QString &source, const QString &mountPoint, const QString &fsType = QStringLiteral("vfat"),
+               const QByteArray &superOptions = "rw");
     void unmount(const QString &mountPoint);
 
     // A file in the tree, its folders made as needed; false when it could not be written.
@@ -40,6 +41,7 @@ private:
         QString source;
         QString mountPoint;
         QString fsType;
+        QByteArray superOptions;
         int id;
     };
 
