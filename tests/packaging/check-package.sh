@@ -92,7 +92,7 @@ for program in "$usr"/bin/*; do
     [ -x "$program" ] || fail "$program is not executable"
 done
 # Only the package's own programs: no test or benchmark slipped in.
-[ "$(ls "$usr/bin" | wc -l)" -eq 4 ] || fail "bin/ holds $(ls "$usr/bin" | tr '\n' ' ')"
+[ "$(ls "$usr/bin" | wc -l)" -eq 5 ] || fail "bin/ holds $(ls "$usr/bin" | tr '\n' ' ')"
 
 # A PNG's width and height are the two big-endian words after its signature and IHDR tag.
 png_size() {
