@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,14 +22,16 @@ public:
     QString driveRoot(const QString &mountPoint) const;
 
     // A disk at sys/devices/<parent>/<name> with its removable flag ("0" or
-    // "1") and its partitions, named in full ("sdb1").
+    // "1") and its partitions, named in full ("sdb1"). Mounts of them carry
+    // device numbers as the kernel's do: 7:<n> for loop<n>, others in turn.
     void plug(const QString &parent, const QString &name, const QByteArray &removable,
               const QStringList &partitions = {});
     // The disk, its partitions and their class links are gone.
     void unplug(const QString &name);
 
     // A line of the mount table; the mount point's folder is made in the tree.
-    void mount(const QString &source, const QString &mountPoint, const QString &fsType = QStringLiteral("vfat"));
+    void mount(const QString &source, const QString &mountPoint, const QString &fsType = QStringLiteral("vfat"),
+               const QByteArray &superOptions = "rw");
     void unmount(const QString &mountPoint);
 
     // A file in the tree, its folders made as needed; false when it could not be written.
@@ -40,6 +43,7 @@ private:
         QString source;
         QString mountPoint;
         QString fsType;
+        QByteArray superOptions;
         int id;
     };
 
@@ -49,5 +53,7 @@ private:
     QTemporaryDir FDir;
     QList<TLine> FLines;
     QStringList FDevicePaths; // "<name>=<folder>" of each plugged disk
+    QHash<QString, QByteArray> FNumbers; // device numbers by block device name
+    int FNextMinor = 0;
     int FNextId = 20;
 };
