@@ -415,8 +415,8 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray
         start = end + 1;
 
         // id parent major:minor root mount-point options [optional…] - fstype source super-options
-        // Only the mount point and what follows the "-" are needed; no field
-        // holds a blank, the kernel writes it as \040.
+        // Only the device number, the mount point and what follows the "-"
+        // are needed; no field holds a blank, the kernel writes it as \040.
         qsizetype from = 0; // the mount point's start, after four blanks
         qsizetype device = -1;
         for (int blanks = 0; blanks < 4 && from >= 0; ++blanks) {
