@@ -280,16 +280,31 @@ public:
     TLook(const TLook &) = delete;
     TLook &operator=(const TLook &) = delete;
 
-    const TBlockDevice &device(QByteArrayView name)
+    // The block device of that name; number is the device number a mount
+    // line gives it ("7:3"), when the device is known from one.
+    const TBlockDevice &device(QByteArrayView name, QByteArrayView number = {})
     {
         const QByteArray key = name.toByteArray();
         auto known = FDevices.constFind(key);
         if (known == FDevices.constEnd())
-            known = FDevices.insert(key, describe(key));
+            known = FDevices.insert(key, isMountedLoopDevice(name, number) ? loopDevice(key) : describe(key));
         return *known;
     }
 
 private:
+    // A snap is a mounted loop device, and a machine may have dozens: one
+    // that the mount table shows needs no look at sysfs at all. The kernel
+    // gives its loop devices major number 7 and the names "loop<n>".
+    static bool isMountedLoopDevice(QByteArrayView name, QByteArrayView number)
+    {
+        return number.startsWith("7:") && takeChar(name, 'l') && takeChar(name, 'o') && takeChar(name, 'o')
+               && takeChar(name, 'p') && takeDigits(name) && name.isEmpty();
+    }
+    TBlockDevice loopDevice(const QByteArray &name) const
+    {
+        return describeDisk(FVirtualBlocks + name, QByteArray("0"));
+    }
+
     TBlockDevice describe(const QByteArray &name);
     TBlockDevice describeDisk(const QByteArray &disk, const std::optional<QByteArray> &flag) const;
     QByteArray diskHolding(const QByteArray &partition);
@@ -313,8 +328,8 @@ TSystemDriveList::TBlockDevice TSystemDriveList::TLook::describe(const QByteArra
     const std::optional<QByteArray> target = linkTarget(FClassFolder, name);
     const QByteArray folder = target ? resolved(classFolder, *target) : entry;
 
-    // Loop devices (a snap each), device mapper, RAID and RAM disks sit on no
-    // bus and never have a removable medium: fixed, without asking further.
+    // Loop devices, device mapper, RAID and RAM disks sit on no bus and never
+    // have a removable medium: fixed, without asking further.
     if (target && folder.startsWith(FVirtualBlocks)) {
         const qsizetype end = folder.indexOf('/', FVirtualBlocks.size());
         return describeDisk(end < 0 ? folder : folder.first(end), QByteArray("0"));
@@ -418,12 +433,15 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray
         start = end + 1;
 
         // id parent major:minor root mount-point options [optional…] - fstype source super-options
-        // Only the mount point and what follows the "-" are needed; no field
-        // holds a blank, the kernel writes it as \040.
+        // Only the device number, the mount point and what follows the "-"
+        // are needed; no field holds a blank, the kernel writes it as \040.
         qsizetype from = 0; // the mount point's start, after four blanks
+        qsizetype device = -1;
         for (int blanks = 0; blanks < 4 && from >= 0; ++blanks) {
             const qsizetype blank = line.indexOf(' ', from);
             from = blank < 0 ? -1 : blank + 1;
+            if (blanks == 1)
+                device = from;
         }
         const qsizetype pointEnd = from < 0 ? -1 : line.indexOf(' ', from);
         const qsizetype dash = pointEnd < 0 ? -1 : line.indexOf(" - ", pointEnd + 1);
@@ -435,7 +453,9 @@ QList<TSystemDriveList::TMount> TSystemDriveList::visibleMounts(const QByteArray
         qsizetype sourceEnd = line.indexOf(' ', typeEnd + 1);
         if (sourceEnd < 0)
             sourceEnd = line.size();
-        const TMount mount{line.sliced(from, pointEnd - from), line.sliced(typeEnd + 1, sourceEnd - typeEnd - 1),
+        const TMount mount{line.sliced(device, line.indexOf(' ', device) - device),
+                           line.sliced(from, pointEnd - from),
+                           line.sliced(typeEnd + 1, sourceEnd - typeEnd - 1),
                            line.sliced(dash + 3, typeEnd - dash - 3)};
         const auto seen = byPoint.constFind(mount.point);
         if (seen != byPoint.constEnd()) {
@@ -491,7 +511,7 @@ QString TSystemDriveList::rootOf(const QString &mountPoint) const
 
 TDriveType TSystemDriveList::typeOf(const TMount &mount, TLook &look) const
 {
-    const TBlockDevice &device = look.device(deviceName(mount.source));
+    const TBlockDevice &device = look.device(deviceName(mount.source), mount.device);
     if (device.listed)
         return device.type;
     const QByteArrayView type = mount.fsType;
@@ -525,7 +545,7 @@ QList<TDriveInfo> TSystemDriveList::drives()
         const QByteArrayView name = deviceName(mount.source);
         if (name.isEmpty())
             continue;
-        const TBlockDevice &device = look.device(name);
+        const TBlockDevice &device = look.device(name, mount.device);
         if (!device.listed)
             continue;
         const QString point = decodeMountField(mount.point);

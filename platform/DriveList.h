@@ -108,6 +108,7 @@ private:
     // One line of the mount table, as views into its text.
     struct TMount
     {
+        QByteArrayView device; // "major:minor"
         QByteArrayView point;
         QByteArrayView source;
         QByteArrayView fsType;

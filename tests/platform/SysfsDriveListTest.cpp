@@ -6,6 +6,8 @@
 
 #include "platform/DriveList.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -134,6 +136,27 @@ TEST(SysfsDriveList, BindMountsOfOneDiskAreOneDiskEach)
         {tree.driveRoot(QStringLiteral("/media/user/STICK")), TDriveType::Removable, QStringLiteral("1-2")},
         {tree.driveRoot(QStringLiteral("/var/lib/docker/volumes/b")), TDriveType::Fixed, disk},
         {tree.driveRoot(QStringLiteral("/var/lib/kubelet/pods/a/volumes")), TDriveType::Fixed, disk},
+    };
+    EXPECT_EQ(TSystemDriveList(tree.root()).drives(), expected);
+}
+
+TEST(SysfsDriveList, MountLinesWithAnyNumberOfOptionalFields)
+{
+    TSysfsTree tree;
+    tree.plug(usbStorage("1", "2", 3), QStringLiteral("sdb"), "0", {QStringLiteral("sdb1"), QStringLiteral("sdb2")});
+    tree.plug(usbStorage("1", "3", 4), QStringLiteral("sdc"), "0");
+    for (const char *folder : {"media/a - b", "media/none", "media/two"})
+        QDir(tree.root()).mkpath(QString::fromUtf8(folder));
+    // Optional fields between the options and the "-": none, one, two; a
+    // mount point holding " - " itself, written escaped as the kernel does.
+    ASSERT_TRUE(tree.write(QStringLiteral("proc/self/mountinfo"),
+                           "30 1 8:17 / /media/none rw,relatime - vfat /dev/sdb1 rw\n"
+                           "31 1 8:18 / /media/two rw shared:5 master:2 - vfat /dev/sdb2 rw,uid=1000\n"
+                           "32 1 8:32 / /media/a\\040-\\040b rw shared:6 - vfat /dev/sdc rw\n"));
+    const QList<TDriveInfo> expected{
+        {tree.driveRoot(QStringLiteral("/media/a - b")), TDriveType::Removable, QStringLiteral("1-3")},
+        {tree.driveRoot(QStringLiteral("/media/none")), TDriveType::Removable, QStringLiteral("1-2")},
+        {tree.driveRoot(QStringLiteral("/media/two")), TDriveType::Removable, QStringLiteral("1-2")},
     };
     EXPECT_EQ(TSystemDriveList(tree.root()).drives(), expected);
 }

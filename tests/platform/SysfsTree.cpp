@@ -43,6 +43,11 @@ void TSysfsTree::plug(const QString &parent, const QString &name, const QByteArr
         link(QStringLiteral("../../%1/%2").arg(folder, partition), QStringLiteral("sys/class/block/") + partition);
     }
     FDevicePaths.append(name + u'=' + folder);
+    const QStringList devices = QStringList(partitions) << name;
+    for (const QString &device : devices) {
+        FNumbers.insert(device, device.startsWith(u"loop") ? "7:" + device.mid(4).toLatin1()
+                                                           : "8:" + QByteArray::number(FNextMinor++));
+    }
 }
 
 void TSysfsTree::unplug(const QString &name)
@@ -92,7 +97,9 @@ void TSysfsTree::writeMountTable()
     for (const TLine &line : FLines) {
         QByteArray point = QFile::encodeName(line.mountPoint);
         point.replace(' ', "\\040");
-        text += QByteArray::number(line.id) + " 1 0:" + QByteArray::number(line.id) + " / " + point
+        const QString device = line.source.startsWith(u"/dev/") ? line.source.mid(5) : QString();
+        const QByteArray number = FNumbers.value(device, "0:" + QByteArray::number(line.id));
+        text += QByteArray::number(line.id) + " 1 " + number + " / " + point
                 + " rw,relatime shared:" + QByteArray::number(line.id) + " - " + line.fsType.toUtf8() + ' '
                 + QFile::encodeName(line.source) + ' ' + line.superOptions + '\n';
     }

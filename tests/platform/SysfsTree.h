@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,7 +22,8 @@ public:
     QString driveRoot(const QString &mountPoint) const;
 
     // A disk at sys/devices/<parent>/<name> with its removable flag ("0" or
-    // "1") and its partitions, named in full ("sdb1").
+    // "1") and its partitions, named in full ("sdb1"). Mounts of them carry
+    // device numbers as the kernel's do: 7:<n> for loop<n>, others in turn.
     void plug(const QString &parent, const QString &name, const QByteArray &removable,
               const QStringList &partitions = {});
     // The disk, its partitions and their class links are gone.
@@ -51,5 +53,7 @@ private:
     QTemporaryDir FDir;
     QList<TLine> FLines;
     QStringList FDevicePaths; // "<name>=<folder>" of each plugged disk
+    QHash<QString, QByteArray> FNumbers; // device numbers by block device name
+    int FNextMinor = 0;
     int FNextId = 20;
 };
