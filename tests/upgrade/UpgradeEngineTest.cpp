@@ -263,20 +263,21 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
         Comeback marker, image;
         bool failFile;
         Outcome settle, follow;
-        const char *imageInSettle; // "" when no image is written
+        // Where the image was written, "" when it was not.
+        const char *imageInSettle, *imageInFollow;
     } cases[] = {
-        {Comeback::Same, Comeback::Same, false, Ok, Ok, "A"},
-        {Comeback::Same, Comeback::Same, true, FailFile, FailFile, "A"},
-        {Comeback::Other, Comeback::Same, false, Ok, Lost, "B"},
-        {Comeback::Same, Comeback::Other, false, Ok, Lost, "A"},
+        {Comeback::Same, Comeback::Same, false, Ok, Ok, "A", "A"},
+        {Comeback::Same, Comeback::Same, true, FailFile, FailFile, "A", "A"},
+        {Comeback::Other, Comeback::Same, false, Ok, Lost, "B", ""},
+        {Comeback::Same, Comeback::Other, false, Ok, Lost, "A", "A"},
         // Back under another folder after the image, with Fail.txt there: the
         // result is looked for where the probe is now, not where it was.
-        {Comeback::Same, Comeback::Other, true, FailFile, Lost, "A"},
-        {Comeback::Other, Comeback::Other, false, Ok, Lost, "B"},
-        {Comeback::Other, Comeback::Other, true, FailFile, Lost, "B"},
-        {Comeback::Never, Comeback::Same, false, Lost, Lost, ""},
-        {Comeback::Same, Comeback::Never, false, Lost, Lost, "A"},
-        {Comeback::Other, Comeback::Never, true, Lost, Lost, "B"},
+        {Comeback::Same, Comeback::Other, true, FailFile, Lost, "A", "A"},
+        {Comeback::Other, Comeback::Other, false, Ok, Lost, "B", ""},
+        {Comeback::Other, Comeback::Other, true, FailFile, Lost, "B", ""},
+        {Comeback::Never, Comeback::Same, false, Lost, Lost, "", ""},
+        {Comeback::Same, Comeback::Never, false, Lost, Lost, "A", "A"},
+        {Comeback::Other, Comeback::Never, true, Lost, Lost, "B", ""},
     };
     for (const TRestartWait wait : {TRestartWait::Settle, TRestartWait::Follow}) {
         for (const auto &c : cases) {
@@ -311,10 +312,9 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
             } else {
                 EXPECT_EQ(lines.mid(lines.size() - 3), (QStringList{"Result", NotFound, Fail}));
             }
-            // Each file once, each where the probe was when it was written.
+            // Each file where the probe was when it was written.
             EXPECT_EQ(sim.markerIn, QStringLiteral("A"));
-            const QString imageIn = follow && c.marker == Comeback::Other ? QString()
-                                                                            : QString::fromLatin1(c.imageInSettle);
+            const QString imageIn = QString::fromLatin1(follow ? c.imageInFollow : c.imageInSettle);
             EXPECT_EQ(sim.imageIn, imageIn);
             if (!imageIn.isEmpty())
                 EXPECT_EQ(sim.receivedImage, Image);
