@@ -29,16 +29,21 @@ QString findProbeDrive(IDriveList &drives)
 
 void waitForProbe()
 {
-    Clock::sleep(ProbeSettleMs);
-    const quint32 start = Clock::tickCount();
+    waitForProbe(Clock::instance(), [] { return !findProbeDrive().isEmpty(); });
+}
+
+void waitForProbe(IClock &clock, const std::function<bool()> &probePresent)
+{
+    clock.sleep(ProbeSettleMs);
+    const quint32 start = clock.tickCount();
     for (;;) {
-        if (!findProbeDrive().isEmpty())
+        if (probePresent())
             return;
         // Unsigned difference: a wrap of the counter inside the window is harmless.
-        if (quint32(Clock::tickCount() - start) >= ProbePollWindowMs)
+        if (quint32(clock.tickCount() - start) >= ProbePollWindowMs)
             return;
         // A short pause keeps the wait from spinning a core flat out.
-        Clock::sleep(ProbePollPauseMs);
+        clock.sleep(ProbePollPauseMs);
     }
 }
 

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <functional>
+
+class IClock;
 class IDriveList;
 class TQV58LinkConfig;
 
@@ -28,6 +31,8 @@ QString findProbeDrive(IDriveList &drives);
 // Returns as soon as the probe is seen after the settle sleep, or when the
 // window has passed; whether it came back is for the caller to ask.
 void waitForProbe();
+// The same on the given clock, with the caller's test for the probe.
+void waitForProbe(IClock &clock, const std::function<bool()> &probePresent);
 
 // False when there is no file at path (letter case ignored in its name);
 // otherwise the file replaces all six properties of record. Raises

@@ -146,10 +146,7 @@ void TUpgradeEngine::waitForRestart()
 {
     // Unsigned differences throughout: a wrap of the tick counter is harmless.
     if (FWait == TRestartWait::Settle) {
-        FClock.sleep(ProbeSettleMs);
-        const quint32 start = FClock.tickCount();
-        while (locateProbe().isEmpty() && quint32(FClock.tickCount() - start) < ProbePollWindowMs)
-            FClock.sleep(ProbePollPauseMs);
+        waitForProbe(FClock, [this] { return !locateProbe().isEmpty(); });
         return;
     }
     const quint32 start = FClock.tickCount();
