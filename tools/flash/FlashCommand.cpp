@@ -273,6 +273,14 @@ public:
         }
     }
 
+    // The last word on each probe: on a terminal its line keeps the reason
+    // of a failure, which the plain lines have already shown.
+    void finish(int probe, bool ok, const QString &message)
+    {
+        if (FTerminal)
+            show(probe, ok ? message : QStringLiteral("fail: ") + message);
+    }
+
     void show(int probe, const QString &text)
     {
         const std::lock_guard lock(FMutex);
@@ -465,6 +473,8 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
     }
     for (std::thread &thread : threads)
         thread.join();
+    for (qsizetype i = 0; i < results.size(); ++i)
+        board.finish(int(i), results.at(i).ok, results.at(i).message);
 
     bool allOk = true;
     QJsonArray array;
