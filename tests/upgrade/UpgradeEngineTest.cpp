@@ -191,6 +191,26 @@ private:
     Comeback FHow = Comeback::Same;
 };
 
+// One upgrade's world: folder drives "A" (and "B"), the simulated probe on
+// them, a fake clock on which it restarts, and an engine logging to a record.
+struct ProbeRun
+{
+    explicit ProbeRun(bool twoDrives = false)
+        : drives(dir.filePath("A") + (twoDrives ? QStringLiteral(":") + dir.filePath("B") : QString()))
+        , sim(dir)
+        , engine(report, drives, clock)
+    {
+        clock.onSleep = [this](quint32 now) { sim.onSleep(now); };
+    }
+
+    QTemporaryDir dir;
+    TFolderDriveList drives;
+    SimulatedProbe sim;
+    FakeClock clock{5000};
+    RecordingReport report;
+    TUpgradeEngine engine;
+};
+
 const QByteArray Image = ":020000040000FA\n:0400000001020304F2\n:00000001FF\n";
 
 class UpgradeEngineTest : public ::testing::Test
@@ -284,25 +304,21 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
             const bool follow = wait == TRestartWait::Follow;
             SCOPED_TRACE(std::string(follow ? "follow" : "settle") + ", marker " + nameOf(c.marker) + ", image "
                          + nameOf(c.image) + (c.failFile ? ", Fail.txt" : ""));
-            QTemporaryDir run;
-            TFolderDriveList runDrives(run.filePath("A") + u':' + run.filePath("B"));
-            SimulatedProbe sim(run);
+            ProbeRun run(true);
+            SimulatedProbe &sim = run.sim;
             sim.afterMarker = c.marker;
             sim.afterImage = c.image;
             sim.leaveFailFile = c.failFile;
-            FakeClock runClock{5000};
-            runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
-            RecordingReport runReport;
-            TUpgradeEngine runEngine(runReport, runDrives, runClock);
+            TUpgradeEngine &runEngine = run.engine;
             runEngine.setRestartWait(wait);
             if (follow)
-                runEngine.setProbeIdentity(runDrives.drives().value(0).identity);
+                runEngine.setProbeIdentity(run.drives.drives().value(0).identity);
             usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
             const TUpgradeFile file(package);
 
             const Outcome expected = follow ? c.follow : c.settle;
             EXPECT_EQ(runEngine.upgrade(file, record), expected == Ok);
-            const QStringList lines = runReport.lines;
+            const QStringList lines = run.report.lines;
             if (expected == Ok) {
                 EXPECT_EQ(lines.last(), Success);
             } else if (expected == FailFile) {
@@ -318,7 +334,7 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
             EXPECT_EQ(sim.imageIn, imageIn);
             if (!imageIn.isEmpty())
                 EXPECT_EQ(sim.receivedImage, Image);
-            EXPECT_TRUE(QDir(run.path()).entryList(QDir::Files).isEmpty());
+            EXPECT_TRUE(QDir(run.dir.path()).entryList(QDir::Files).isEmpty());
             EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
         }
     }
@@ -365,22 +381,17 @@ TEST_F(UpgradeEngineTest, ResultIsTheVersionTheProbeReportsAfterwards)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir run;
-        TFolderDriveList runDrives(run.filePath("A"));
-        SimulatedProbe sim(run);
-        sim.installsApp = c.app;
-        sim.installsBoot = c.boot;
-        sim.unreadableDetails = c.unreadable;
-        sim.afterImage = c.afterImage;
-        FakeClock runClock{5000};
-        runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
-        RecordingReport runReport;
-        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        ProbeRun run;
+        run.sim.installsApp = c.app;
+        run.sim.installsBoot = c.boot;
+        run.sim.unreadableDetails = c.unreadable;
+        run.sim.afterImage = c.afterImage;
+        TUpgradeEngine &runEngine = run.engine;
         usePackage(QString::fromLatin1(c.mode), QStringLiteral("V1.10"));
         const TUpgradeFile file(package);
 
         EXPECT_EQ(runEngine.upgrade(file, record), c.ok);
-        const QStringList lines = runReport.lines;
+        const QStringList lines = run.report.lines;
         if (c.ok) {
             EXPECT_EQ(lines.last(), Success);
             EXPECT_EQ(runEngine.outcome().message, Success);
@@ -444,28 +455,23 @@ TEST_F(UpgradeEngineTest, RefusedChecksWriteNothingOnTheProbe)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        QTemporaryDir run;
-        TFolderDriveList runDrives(run.filePath("A"));
-        SimulatedProbe sim(run);
-        sim.installsApp = QString::fromLatin1(c.version);
-        FakeClock runClock{5000};
-        runClock.onSleep = [&sim](quint32 now) { sim.onSleep(now); };
-        RecordingReport runReport;
-        runReport.answers = c.answers;
-        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        ProbeRun run;
+        run.sim.installsApp = QString::fromLatin1(c.version);
+        run.report.answers = c.answers;
+        TUpgradeEngine &runEngine = run.engine;
         record.setHICID(QString::fromLatin1(c.hicId));
         record.setAppVersion(QString::fromLatin1(c.appVersion));
         usePackage(QString::fromLatin1(c.mode), QString::fromLatin1(c.version), QString::fromLatin1(c.partName));
         const TUpgradeFile file(package);
 
         EXPECT_EQ(runEngine.upgrade(file, record), c.ok);
-        EXPECT_EQ(runReport.lines.mid(runReport.lines.size() - c.tail.size()), c.tail);
-        EXPECT_EQ(runReport.questions.size(), c.questions);
+        EXPECT_EQ(run.report.lines.mid(run.report.lines.size() - c.tail.size()), c.tail);
+        EXPECT_EQ(run.report.questions.size(), c.questions);
         if (c.questions > 0)
-            EXPECT_EQ(runReport.questions.first(),
+            EXPECT_EQ(run.report.questions.first(),
                       QStringLiteral("The current hardware version is higher than the upgrade file version!\r\n"
                                      "Continue?"));
-        EXPECT_EQ(QDir(run.filePath("A")).entryList(QDir::Files).size(), c.ok ? 3 : 1);
+        EXPECT_EQ(QDir(run.dir.filePath("A")).entryList(QDir::Files).size(), c.ok ? 3 : 1);
     }
 }
 
@@ -488,26 +494,16 @@ TEST_F(UpgradeEngineTest, FollowingWaitEndsWhenTheDriveIsBackSettleWaitSleepsIts
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.restartMs);
-        QTemporaryDir run;
-        TFolderDriveList runDrives(run.filePath("A"));
-        SimulatedProbe sim(run);
-        sim.restartMs = c.restartMs;
-        FakeClock runClock{5000};
-        quint32 leftAt = 0;
-        runClock.onSleep = [&](quint32 now) {
-            if (!c.goesAway)
-                return;
-            if (leftAt == 0 && fileExists(run.filePath("A/START_BL.ACT")))
-                leftAt = now;
-            sim.onSleep(now);
-        };
-        RecordingReport runReport;
-        TUpgradeEngine runEngine(runReport, runDrives, runClock);
+        ProbeRun run;
+        run.sim.restartMs = c.restartMs;
+        if (!c.goesAway)
+            run.clock.onSleep = nullptr;
+        TUpgradeEngine &runEngine = run.engine;
         runEngine.setRestartWait(c.wait);
-        createEmptyFile(run.filePath("A/START_BL.ACT"));
-        const quint32 start = runClock.now();
+        createEmptyFile(run.dir.filePath("A/START_BL.ACT"));
+        const quint32 start = run.clock.now();
         runEngine.waitForRestart();
-        const quint32 took = runClock.now() - start;
+        const quint32 took = run.clock.now() - start;
         EXPECT_GE(took, c.atLeast);
         EXPECT_LE(took, c.atMost);
         EXPECT_FALSE(runEngine.locateProbe().isEmpty());
