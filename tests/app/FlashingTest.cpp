@@ -7,6 +7,7 @@
 #include "platform/DriveList.h"
 #include "probe/QV58LinkConfig.h"
 #include "support/FakeClock.h"
+#include "support/FilesAsNobody.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -15,7 +16,6 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 
-#include <sys/fsuid.h>
 #include <unistd.h>
 
 namespace {
@@ -216,29 +216,6 @@ TEST_F(FlashingTest, RefusedChecksWriteNothingOnTheProbe)
     }
 }
 
-// Root writes into any folder; while this lives, file access from this
-// thread is checked as for "nobody", so a read-only folder refuses root too.
-class FilesAsNobody
-{
-public:
-    FilesAsNobody()
-        : FActive(::geteuid() == 0)
-    {
-        if (FActive)
-            ::setfsuid(65534);
-    }
-    ~FilesAsNobody()
-    {
-        if (FActive)
-            ::setfsuid(0);
-    }
-    FilesAsNobody(const FilesAsNobody &) = delete;
-    FilesAsNobody &operator=(const FilesAsNobody &) = delete;
-
-private:
-    bool FActive;
-};
-
 TEST_F(FlashingTest, ReadOnlyDriveRaisesTheCreateError)
 {
     // Everyone may find the probe and read its details; nobody may write there.
@@ -248,7 +225,7 @@ TEST_F(FlashingTest, ReadOnlyDriveRaisesTheCreateError)
     QFile::setPermissions(dir.filePath("A"), readable);
     bool raised = false;
     {
-        const FilesAsNobody nobody;
+        const TFilesAsNobody nobody;
         try {
             window->stepUpgrade();
         } catch (const EFCreateError &e) {

@@ -1,5 +1,7 @@
 #include "ConnectProxy.h"
 
+#include "LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -45,17 +47,7 @@ TConnectProxy::TConnectProxy(const QByteArray &refusal)
     : FRefusal(refusal)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(FListener, reinterpret_cast<sockaddr *>(&address), length) != 0 || listen(FListener, 16) != 0
-        || getsockname(FListener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("listen");
-    FPort = ntohs(address.sin_port);
+    FListener = listenOnLoopback(FPort);
     FThread = std::thread([this] { run(); });
 }
 

@@ -1,3 +1,4 @@
+#include "support/RaisedText.h"
 #include "ScriptedTlsServer.h"
 #include "TestPrinters.h"
 
@@ -68,20 +69,6 @@ protected:
     TTrustedCertificate trusted;
 };
 
-template <class E>
-QString raisedText(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const E &e) {
-        return e.message();
-    } catch (const Exception &e) {
-        ADD_FAILURE() << "unexpected " << typeid(e).name() << ": " << e.what();
-        return {};
-    }
-    ADD_FAILURE() << "no error raised";
-    return {};
-}
 
 quint16 closedPort()
 {

@@ -1,3 +1,4 @@
+#include "support/RaisedText.h"
 #include "ConnectProxy.h"
 #include "ScriptedTlsServer.h"
 #include "TestPrinters.h"
@@ -81,20 +82,6 @@ private:
 const QString DeadProxyText = QStringLiteral("Proxy error: cannot connect to the proxy server 127.0.0.1.\r\n"
                                              "Connection refused.");
 
-template<class E>
-QString raisedText(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const E &e) {
-        return e.message();
-    } catch (const Exception &e) {
-        ADD_FAILURE() << "unexpected " << typeid(e).name() << ": " << e.what();
-        return {};
-    }
-    ADD_FAILURE() << "no error raised";
-    return {};
-}
 
 class HTTPProxyTest : public ::testing::Test
 {

@@ -1,5 +1,7 @@
 #include "UpgradeRunFixture.h"
 
+#include "support/FilesAsNobody.h"
+
 #include "probe/QV58LinkConfig.h"
 
 #include <QComboBox>
@@ -33,29 +35,6 @@ bool canMount()
         && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     return ok;
 }
-
-// Root reads every file whatever its permissions; while this lives, file
-// access from this thread (the window's) is checked as for "nobody".
-class TFilesAsNobody
-{
-public:
-    TFilesAsNobody()
-        : FActive(::geteuid() == 0)
-    {
-        if (FActive)
-            ::setfsuid(65534);
-    }
-    ~TFilesAsNobody()
-    {
-        if (FActive)
-            ::setfsuid(0);
-    }
-    TFilesAsNobody(const TFilesAsNobody &) = delete;
-    TFilesAsNobody &operator=(const TFilesAsNobody &) = delete;
-
-private:
-    bool FActive;
-};
 
 // The process ID of this process's child running the named program.
 qint64 childProcessId(const QByteArray &program)
