@@ -69,15 +69,15 @@ def escape_mount_field(path):
 
 
 class Device:
-    def __init__(self, spec, number):
-        self.spec = spec
-        self.name = spec['name']
-        self.disk = spec.get('disk', self.name)
+    def __init__(self, layout, number):
+        self.layout = layout
+        self.name = layout['name']
+        self.disk = layout.get('disk', self.name)
         self.number = number
         self.mount_point = None
         self.looks = 0
         self.detected = int(time.time() * 1e6) + number  # the drive's identity
-        ago = spec.get('detected_ago_ms')
+        ago = layout.get('detected_ago_ms')
         self.media_detected = 0 if ago is None else int((time.time() * 1000 - ago) * 1000)
 
     @property
@@ -86,23 +86,23 @@ class Device:
 
     @property
     def drive_path(self):
-        return '/org/freedesktop/UDisks2/drives/drive_' + self.disk if self.spec.get('bus') else '/'
+        return '/org/freedesktop/UDisks2/drives/drive_' + self.disk if self.layout.get('bus') else '/'
 
     def interfaces(self):
         block = {
             'Device': dbus.ByteArray(('/dev/' + self.name).encode() + b'\0'),
             'PreferredDevice': dbus.ByteArray(('/dev/' + self.name).encode() + b'\0'),
             'Drive': dbus.ObjectPath(self.drive_path),
-            'IdUsage': dbus.String('filesystem' if self.spec.get('fs') else ''),
-            'IdType': dbus.String(self.spec.get('fs', '')),
-            'IdLabel': dbus.String(self.spec.get('label', '')),
-            'HintIgnore': dbus.Boolean(self.spec.get('ignore', False)),
-            'HintSystem': dbus.Boolean(self.spec.get('bus') != 'usb'),
+            'IdUsage': dbus.String('filesystem' if self.layout.get('fs') else ''),
+            'IdType': dbus.String(self.layout.get('fs', '')),
+            'IdLabel': dbus.String(self.layout.get('label', '')),
+            'HintIgnore': dbus.Boolean(self.layout.get('ignore', False)),
+            'HintSystem': dbus.Boolean(self.layout.get('bus') != 'usb'),
             'HintAuto': dbus.Boolean(True),
             'ReadOnly': dbus.Boolean(False),
         }
         result = {BLOCK: dbus.Dictionary(block, signature='sv')}
-        if self.spec.get('fs'):
+        if self.layout.get('fs'):
             points = [dbus.ByteArray(self.mount_point.encode() + b'\0')] if self.mount_point else []
             result[FILESYSTEM] = dbus.Dictionary(
                 {'MountPoints': dbus.Array(points, signature='ay'), 'Size': dbus.UInt64(1 << 20)}, signature='sv')
@@ -110,8 +110,8 @@ class Device:
 
     def drive_interfaces(self):
         drive = {
-            'ConnectionBus': dbus.String(self.spec['bus']),
-            'Removable': dbus.Boolean(self.spec['bus'] in ('usb', 'sdio')),
+            'ConnectionBus': dbus.String(self.layout['bus']),
+            'Removable': dbus.Boolean(self.layout['bus'] in ('usb', 'sdio')),
             'TimeDetected': dbus.UInt64(self.detected),
             'TimeMediaDetected': dbus.UInt64(self.media_detected),
             'Vendor': dbus.String('QUORVANTIX'),
@@ -130,11 +130,11 @@ class Machine:
         return os.path.join(self.root, relative.lstrip('/'))
 
     def plug(self, device):
-        parent = SYSFS_PARENTS.get(device.spec.get('bus'), SYSFS_PARENTS[None]).format(n=device.number)
+        parent = SYSFS_PARENTS.get(device.layout.get('bus'), SYSFS_PARENTS[None]).format(n=device.number)
         disk_dir = 'devices/%s/block/%s' % (parent, device.disk)
         os.makedirs(self.path('sys/' + disk_dir), exist_ok=True)
         with open(self.path('sys/%s/removable' % disk_dir), 'w') as f:
-            f.write('1\n' if device.spec.get('bus') in ('usb', 'sdio') else '0\n')
+            f.write('1\n' if device.layout.get('bus') in ('usb', 'sdio') else '0\n')
         os.makedirs(self.path('sys/class/block'), exist_ok=True)
         links = [(device.disk, disk_dir)]
         if device.name != device.disk:
@@ -157,12 +157,12 @@ class Machine:
     def mount(self, device, mount_point):
         folder = self.path(mount_point)
         os.makedirs(folder, exist_ok=True)
-        for name, text in device.spec.get('files', {}).items():
+        for name, text in device.layout.get('files', {}).items():
             with open(os.path.join(folder, name), 'w') as f:
                 f.write(text)
         line = '%d 22 8:%d / %s rw,nosuid,nodev,relatime shared:%d - %s /dev/%s rw,uid=1000,gid=1000\n' % (
             100 + device.number, 16 + device.number, escape_mount_field(mount_point), 100 + device.number,
-            device.spec.get('fs'), device.name)
+            device.layout.get('fs'), device.name)
         self.rewrite_mountinfo(lambda lines: lines + [line])
 
     def unmount(self, device, mount_point):
@@ -194,8 +194,8 @@ class Filesystem(dbus.service.Object):
     @dbus.service.method(FILESYSTEM, in_signature='a{sv}', out_signature='s')
     def Mount(self, options):
         self.mock.log('Mount %s %s' % (self.device.name, format_options(options)))
-        if self.device.spec.get('refuse'):
-            raise Failure(self.device.spec['refuse'], 'Not authorized to perform operation')
+        if self.device.layout.get('refuse'):
+            raise Failure(self.device.layout['refuse'], 'Not authorized to perform operation')
         if self.device.mount_point:
             raise Failure('org.freedesktop.UDisks2.Error.AlreadyMounted',
                           'Device /dev/%s is already mounted at `%s\'.' % (self.device.name, self.device.mount_point))
@@ -231,7 +231,7 @@ class Mock(dbus.service.Object):
         self.calls.append(text)
 
     def mount(self, device):
-        mount_point = '/media/user/' + device.spec.get('label', device.name)
+        mount_point = '/media/user/' + device.layout.get('label', device.name)
         self.machine.mount(device, mount_point)
         device.mount_point = mount_point
         return mount_point
@@ -252,7 +252,7 @@ class Mock(dbus.service.Object):
         objects = {}
         for device in self.devices.values():
             objects[dbus.ObjectPath(device.block_path)] = device.interfaces()
-            if device.spec.get('bus'):
+            if device.layout.get('bus'):
                 objects[dbus.ObjectPath(device.drive_path)] = device.drive_interfaces()
         return dbus.Dictionary(objects, signature='oa{sa{sv}}')
 
@@ -261,7 +261,7 @@ class Mock(dbus.service.Object):
     def GetManagedObjects(self, reply, error):
         for device in self.devices.values():
             device.looks += 1
-            after = device.spec.get('others_mount_after_looks')
+            after = device.layout.get('others_mount_after_looks')
             if after is not None and device.looks >= after and not device.mount_point:
                 self.log('others mount ' + device.name)
                 self.mount(device)
@@ -275,14 +275,14 @@ class Mock(dbus.service.Object):
 
     @dbus.service.method(CONTROL, in_signature='s', out_signature='')
     def AddDevice(self, spec_json):
-        spec = json.loads(spec_json)
+        layout = json.loads(spec_json)
         self.plugged += 1
-        device = Device(spec, self.plugged)
+        device = Device(layout, self.plugged)
         self.devices[device.name] = device
         self.machine.plug(device)
-        if spec.get('fs'):
+        if layout.get('fs'):
             device.filesystem = Filesystem(self, device)
-        if spec.get('mounted'):
+        if layout.get('mounted'):
             self.mount(device)
         self.InterfacesAdded(dbus.ObjectPath(device.block_path), device.interfaces())
 
