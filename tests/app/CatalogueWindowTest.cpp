@@ -123,8 +123,9 @@ TEST_F(CatalogueWindowTest, FailedReloadsKeepListSelectionAndProbe)
         c.breakIt();
         refresh();
         ASSERT_EQ(boxes.shown.size(), 1);
-        if (!c.box.isEmpty())
+        if (!c.box.isEmpty()) {
             EXPECT_EQ(boxes.shown.first().text, c.box);
+        }
         else
             EXPECT_TRUE(boxes.shown.first().text.startsWith("Socket Error # ")) << boxes.texts().join('|').toStdString();
         EXPECT_EQ(versions(), (QStringList{"V1.2.0", "V1.1", "V1.1"}));

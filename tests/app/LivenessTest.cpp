@@ -64,7 +64,7 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
 {
     xcb_intern_atom_reply_t *reply =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(reply);
     return atom;
 }
@@ -214,8 +214,9 @@ TEST_F(LivenessTest, PingsAnsweredDuringTheWaitAndCloseKeptUntilTheRunIsOver)
     QDeadlineTimer deadline(60000);
     while (window->running() && !deadline.hasExpired()) {
         idle(20);
-        if (window->running())
+        if (window->running()) {
             EXPECT_TRUE(window->isVisible()) << "closed halfway through the run";
+        }
     }
     manager.join();
     ASSERT_TRUE(pinged);

@@ -145,8 +145,9 @@ TEST_F(FlashCommand, EightProbesAtOnce)
             EXPECT_EQ(result.value("versionAfter").toString(), name == "F" ? "V2.1" : "V1.10");
             EXPECT_EQ(result.value("message").toString(), "Upgrade QV58-Link fireware success!");
         }
-        if (name == "H")
+        if (name == "H") {
             EXPECT_EQ(result.value("message").toString(), "QV58-Link not found, please check if it is connected");
+        }
         // The image the probe received is its own model's, byte for byte.
         if (name != "H") {
             const QByteArray &image = name == "F" ? max : mini;

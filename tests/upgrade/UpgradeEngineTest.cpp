@@ -332,8 +332,9 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
             EXPECT_EQ(sim.markerIn, QStringLiteral("A"));
             const QString imageIn = QString::fromLatin1(follow ? c.imageInFollow : c.imageInSettle);
             EXPECT_EQ(sim.imageIn, imageIn);
-            if (!imageIn.isEmpty())
+            if (!imageIn.isEmpty()) {
                 EXPECT_EQ(sim.receivedImage, Image);
+            }
             EXPECT_TRUE(QDir(run.dir.path()).entryList(QDir::Files).isEmpty());
             EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
         }
@@ -467,10 +468,11 @@ TEST_F(UpgradeEngineTest, RefusedChecksWriteNothingOnTheProbe)
         EXPECT_EQ(runEngine.upgrade(file, record), c.ok);
         EXPECT_EQ(run.report.lines.mid(run.report.lines.size() - c.tail.size()), c.tail);
         EXPECT_EQ(run.report.questions.size(), c.questions);
-        if (c.questions > 0)
+        if (c.questions > 0) {
             EXPECT_EQ(run.report.questions.first(),
                       QStringLiteral("The current hardware version is higher than the upgrade file version!\r\n"
                                      "Continue?"));
+        }
         EXPECT_EQ(QDir(run.dir.filePath("A")).entryList(QDir::Files).size(), c.ok ? 3 : 1);
     }
 }
