@@ -50,6 +50,7 @@ protected:
     static Finished flash(const QStringList &arguments, int ms = 90000)
     {
         QProcess process;
+        endWithTheTest(process);
         process.start(QStringLiteral(QV58_BIN_DIR "/qv58link-flash"), arguments);
         Finished done;
         if (!process.waitForFinished(ms)) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QCoreApplication>
 
 // One of the companion commands run as its own process, its output lines
-// collected as they come. Stopped with SIGTERM when it goes.
+// collected as they come. Stopped with SIGTERM when it goes, and killed
+// with the test should the test die first.
 class ToolProcess
 {
 public:
@@ -16,6 +19,7 @@ public:
         FProcess.setArguments(arguments);
         FProcess.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&FProcess, &QProcess::readyRead, [this] { collect(); });
+        endWithTheTest(FProcess);
         FProcess.start();
         FProcess.waitForStarted(5000);
     }

@@ -133,6 +133,7 @@ protected:
     {
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedChannels);
+        endWithTheTest(process);
         process.start(QStringLiteral(QV58_BIN_DIR "/") + tool, arguments);
         if (!process.waitForFinished(30000))
             return -1;

@@ -1,5 +1,6 @@
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
+#include "support/ChildProcess.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -25,6 +26,7 @@ protected:
     {
         QProcess process;
         process.setWorkingDirectory(FDir.path());
+        endWithTheTest(process);
         process.start(QStringLiteral(QV58_BIN_DIR "/qv58link-pack"), arguments);
         EXPECT_TRUE(process.waitForFinished(30000)) << "qv58link-pack did not finish";
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,

@@ -55,7 +55,7 @@ class UDisks2Mock
 public:
     explicit UDisks2Mock(const QString &systemRoot)
     {
-        dieWithParent(FProcess);
+        endWithTheTest(FProcess);
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FProcess.start(QStringLiteral(QV58_SYSTEM_PYTHON),
                        {QStringLiteral(QV58_UDISKS2_MOCK), QStringLiteral("--system-root"), systemRoot});

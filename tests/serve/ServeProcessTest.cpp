@@ -1,6 +1,7 @@
 #include "catalogue/HTTPClient.h"
 #include "catalogue/HTTPExceptions.h"
 #include "common/FileIO.h"
+#include "support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@ QString startServe(QProcess &process, const QStringList &arguments)
 {
     process.setProgram(ServeBinary);
     process.setArguments(arguments);
+    endWithTheTest(process);
     process.start();
     if (!process.waitForStarted(10000))
         return {};

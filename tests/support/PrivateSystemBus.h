@@ -1,20 +1,13 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/prctl.h>
-
-// Processes a test starts die with the test process, even when it crashes
-// or is killed before it can clean up.
-inline void dieWithParent(QProcess &process)
-{
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
 
 // Ends a process the test started, at once, and reaps it.
 inline void endProcess(QProcess &process)
@@ -65,7 +58,7 @@ public:
                      "</busconfig>\n");
         file.close();
 
-        dieWithParent(FDaemon);
+        endWithTheTest(FDaemon);
         FDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         FDaemon.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
                                QStringLiteral("--nofork")});
