@@ -102,24 +102,33 @@ std::optional<QByteArray> linkTarget(int folder, const QByteArray &name)
     return QByteArray(buffer, length);
 }
 
+// Calls visit with each part of path between slashes, in order, empty parts
+// included.
+template <typename Visit>
+void forEachPart(QByteArrayView path, Visit &&visit)
+{
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype slash = path.indexOf('/', from);
+        if (slash < 0)
+            slash = path.size();
+        visit(path.sliced(from, slash - from));
+        from = slash + 1;
+    }
+}
+
 // folder joined with a relative path, "." and ".." taken out; an absolute
 // path stands for itself.
 QByteArray resolved(const QByteArray &folder, QByteArrayView path)
 {
     QByteArray result = path.startsWith('/') ? QByteArray() : folder;
-    for (qsizetype from = 0; from <= path.size();) {
-        qsizetype slash = path.indexOf('/', from);
-        if (slash < 0)
-            slash = path.size();
-        const QByteArrayView part = path.sliced(from, slash - from);
-        from = slash + 1;
+    forEachPart(path, [&](QByteArrayView part) {
         if (part.isEmpty() || part == ".")
-            continue;
+            return;
         if (part == "..")
             result.truncate(std::max<qsizetype>(0, result.lastIndexOf('/')));
         else
             result.append('/').append(part.data(), part.size());
-    }
+    });
     return result;
 }
 
@@ -216,18 +225,13 @@ TBus busOf(QByteArrayView diskFolder)
 {
     TBus bus;
     QByteArrayView previous;
-    for (qsizetype from = 0; from <= diskFolder.size();) {
-        qsizetype slash = diskFolder.indexOf('/', from);
-        if (slash < 0)
-            slash = diskFolder.size();
-        const QByteArrayView part = diskFolder.sliced(from, slash - from);
-        from = slash + 1;
+    forEachPart(diskFolder, [&](QByteArrayView part) {
         if (isUsbDeviceName(previous) && isInterfaceOf(part, previous))
             bus.usbPort = previous;
         else if (isMmcHostName(previous) && isMmcCardOf(part, previous))
             bus.mmc = true;
         previous = part;
-    }
+    });
     return bus;
 }
 
