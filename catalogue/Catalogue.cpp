@@ -10,7 +10,7 @@ bool downloadLines(THTTPClient &http, const QString &url, QStringList &lines)
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadWrite);
-    http.Get(url, buffer);
+    http.Get(url, buffer, downloadLimits::CatalogueBytes);
     lines = decodeTextLines(data);
     return true;
 }

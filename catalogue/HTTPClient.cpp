@@ -3,6 +3,8 @@
 #include "catalogue/HTTPExceptions.h"
 #include "catalogue/ProxyEnvironment.h"
 
+#include <QScopeGuard>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -38,11 +40,13 @@ struct TResponse
     int status = 0;
     qint64 contentLength = -1;
     bool chunked = false;
+    bool hasLocation = false;
     bool complete = false; // the empty line after the final (non-1xx) block was seen
     bool bodyBegun = false;
     qint64 received = 0;
 
     bool isSuccess() const { return status >= 200 && status <= 299; }
+    bool isRedirect() const { return status >= 300 && status <= 399 && status != 304 && hasLocation; }
     qint64 announcedLength() const { return chunked ? 0 : qMax<qint64>(contentLength, 0); }
     bool mayHaveBody() const
     {
@@ -85,6 +89,9 @@ struct THTTPClientPrivate
     [[noreturn]] void raiseTransferError(CURLcode rc) const;
     void raiseProxyError(CURLcode rc, long osError) const;
     void touch() { lastActivity = SteadyClock::now(); }
+    void markConnected();
+    void received(size_t bytes);
+    bool tooSlowNow(SteadyClock::time_point now);
     void reserve(qint64 bodySize);
     void beginBody();
 
@@ -100,6 +107,9 @@ struct THTTPClientPrivate
     QByteArray defaultCaInfo;
     QString contentType;
     int readTimeoutMs = 30000;
+    qint64 maxBodySize = downloadLimits::PackageBytes;
+    int lowSpeedBytes = downloadLimits::LowSpeedBytesPerSecond;
+    int lowSpeedSeconds = downloadLimits::LowSpeedSeconds;
 
     // State of the request in flight.
     TResponse response;
@@ -108,7 +118,12 @@ struct THTTPClientPrivate
     curl_socket_t socket = CURL_SOCKET_BAD;
     bool connected = false;
     bool stalled = false;
+    bool tooSlow = false;
+    QString requestUrl; // as the caller named it, for the texts
     SteadyClock::time_point lastActivity;
+    // The rate window: bytes taken in since it opened.
+    SteadyClock::time_point windowStart;
+    qint64 windowBytes = 0;
 };
 
 THTTPClientPrivate::THTTPClientPrivate(THTTPClient &owner)
@@ -193,6 +208,7 @@ void THTTPClientPrivate::perform(const QByteArray &url, QBuffer &buffer)
     socket = CURL_SOCKET_BAD;
     connected = false;
     stalled = false;
+    tooSlow = false;
     errorText[0] = '\0';
     touch();
 
@@ -204,6 +220,8 @@ void THTTPClientPrivate::perform(const QByteArray &url, QBuffer &buffer)
         std::rethrow_exception(std::exchange(pending, nullptr));
     if (stalled)
         throw EIdReadTimeout();
+    if (tooSlow)
+        throw EIdTooSlow(lowSpeedBytes, lowSpeedSeconds);
     if (rc == CURLE_OK && response.complete)
         return;
     // The status line of a redirect or an error answer is all that counts;
@@ -241,6 +259,8 @@ void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
         if (osError)
             throw EIdSocketError(int(osError), socketErrorText(int(osError)));
         break;
+    case CURLE_OUT_OF_MEMORY:
+        throw std::bad_alloc();
     case CURLE_UNSUPPORTED_PROTOCOL:
         throw EIdTransferError(QStringLiteral("Only HTTPS downloads are allowed.\r\n") + detail);
     case CURLE_OPERATION_TIMEDOUT:
@@ -300,6 +320,33 @@ void THTTPClientPrivate::reserve(qint64 bodySize)
 #endif
 }
 
+void THTTPClientPrivate::markConnected()
+{
+    connected = true;
+    touch();
+    windowStart = lastActivity;
+    windowBytes = 0;
+}
+
+void THTTPClientPrivate::received(size_t bytes)
+{
+    touch();
+    windowBytes += qint64(bytes);
+}
+
+// Judged once per window, which then starts afresh. A window that brought
+// nothing is left to the read timeout, so a silent server keeps its own text.
+bool THTTPClientPrivate::tooSlowNow(SteadyClock::time_point now)
+{
+    if (lowSpeedBytes <= 0 || lowSpeedSeconds <= 0 || now - windowStart < std::chrono::seconds(lowSpeedSeconds))
+        return false;
+    if (windowBytes > 0 && windowBytes < qint64(lowSpeedBytes) * lowSpeedSeconds)
+        return true;
+    windowStart = now;
+    windowBytes = 0;
+    return false;
+}
+
 void THTTPClientPrivate::beginBody()
 {
     response.bodyBegun = true;
@@ -311,7 +358,7 @@ size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void 
 {
     auto *d = static_cast<THTTPClientPrivate *>(self);
     const size_t total = size * count;
-    d->touch();
+    d->received(total);
     try {
         QByteArray line(data, qsizetype(total));
         while (line.endsWith('\n') || line.endsWith('\r'))
@@ -328,6 +375,8 @@ size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void 
         } else if (line.isEmpty()) {
             if (r.status >= 200) {
                 r.complete = true;
+                if (r.isSuccess() && !r.chunked && d->maxBodySize > 0 && r.contentLength > d->maxBodySize)
+                    throw EIdBodyTooLarge::announced(d->requestUrl, d->maxBodySize);
                 if (r.isSuccess() && !r.chunked && r.contentLength > 0 && r.contentLength <= ReserveLimit)
                     d->reserve(r.contentLength);
                 if (r.mayHaveBody())
@@ -344,6 +393,8 @@ size_t THTTPClientPrivate::onHeader(char *data, size_t size, size_t count, void 
                     r.contentLength = ok && length >= 0 ? length : -1;
                 } else if (name == "transfer-encoding") {
                     r.chunked = value.toLower().contains("chunked");
+                } else if (name == "location") {
+                    r.hasLocation = !value.isEmpty();
                 }
             }
         }
@@ -358,11 +409,19 @@ size_t THTTPClientPrivate::onBody(char *data, size_t size, size_t count, void *s
 {
     auto *d = static_cast<THTTPClientPrivate *>(self);
     const size_t total = size * count;
-    d->touch();
+    d->received(total);
     try {
         TResponse &r = d->response;
         if (!r.bodyBegun)
             d->beginBody();
+        if (d->maxBodySize > 0 && r.received + qint64(total) > d->maxBodySize) {
+            // A redirect can only be followed once its answer is complete.
+            if (r.isSuccess() || r.isRedirect())
+                throw EIdBodyTooLarge::sent(d->requestUrl, d->maxBodySize);
+            // An error answer is read for its status line alone; an endless
+            // body behind it is not waited for.
+            return 0;
+        }
         // Only the final answer's body belongs to the caller; redirect and
         // error bodies are read and counted, then dropped.
         if (r.isSuccess() && d->target->write(data, qint64(total)) != qint64(total))
@@ -398,12 +457,16 @@ int THTTPClientPrivate::onProgress(void *self, curl_off_t, curl_off_t, curl_off_
         if (d->socket == CURL_SOCKET_BAD
             || getpeername(d->socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
             return 0;
-        d->connected = true;
-        d->touch();
+        d->markConnected();
         return 0;
     }
-    if (SteadyClock::now() - d->lastActivity >= std::chrono::milliseconds(d->readTimeoutMs)) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (now - d->lastActivity >= std::chrono::milliseconds(d->readTimeoutMs)) {
         d->stalled = true;
+        return 1;
+    }
+    if (d->tooSlowNow(now)) {
+        d->tooSlow = true;
         return 1;
     }
     return 0;
@@ -421,10 +484,8 @@ int THTTPClientPrivate::onRequestReady(void *self, char *, char *, int, int)
 {
     auto *d = static_cast<THTTPClientPrivate *>(self);
     // Also reached for a kept connection, where no socket is opened.
-    if (!d->connected) {
-        d->connected = true;
-        d->touch();
-    }
+    if (!d->connected)
+        d->markConnected();
     return CURL_PREREQFUNC_OK;
 }
 
@@ -441,6 +502,7 @@ void THTTPClient::Get(const QString &url, QBuffer &buffer)
         throw EWriteError();
     // A space cannot travel in a request line, and a package name may hold one.
     QByteArray current = url.toUtf8().replace(' ', "%20");
+    d->requestUrl = url;
     int redirects = 0;
     for (;;) {
         d->perform(current, buffer);
@@ -457,6 +519,13 @@ void THTTPClient::Get(const QString &url, QBuffer &buffer)
         }
         throw EIdHTTPProtocolException(r.status, QString::fromLatin1(r.statusLine));
     }
+}
+
+void THTTPClient::Get(const QString &url, QBuffer &buffer, qint64 maxBodySize)
+{
+    const auto restore = qScopeGuard([this, usual = d->maxBodySize] { d->maxBodySize = usual; });
+    setMaxBodySize(maxBodySize);
+    Get(url, buffer);
 }
 
 void THTTPClient::setContentType(const QString &value)
@@ -477,4 +546,30 @@ void THTTPClient::setReadTimeout(int ms)
 int THTTPClient::readTimeout() const
 {
     return d->readTimeoutMs;
+}
+
+void THTTPClient::setMaxBodySize(qint64 bytes)
+{
+    d->maxBodySize = qMax<qint64>(bytes, 0);
+}
+
+qint64 THTTPClient::maxBodySize() const
+{
+    return d->maxBodySize;
+}
+
+void THTTPClient::setLowSpeed(int bytesPerSecond, int seconds)
+{
+    d->lowSpeedBytes = bytesPerSecond;
+    d->lowSpeedSeconds = seconds;
+}
+
+int THTTPClient::lowSpeedLimit() const
+{
+    return d->lowSpeedBytes;
+}
+
+int THTTPClient::lowSpeedTime() const
+{
+    return d->lowSpeedSeconds;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/DownloadLimits.h"
+
 #include <QBuffer>
 #include <QString>
 #include <functional>
@@ -25,6 +27,9 @@ public:
     // return the position is at the end of that body. Raises on any failure;
     // the buffer may then hold part of a body.
     void Get(const QString &url, QBuffer &buffer);
+    // The same with its own body limit (see setMaxBodySize) for this request
+    // alone.
+    void Get(const QString &url, QBuffer &buffer, qint64 maxBodySize);
 
     // Sent as "Content-Type" on every later request once set non-empty.
     void setContentType(const QString &value);
@@ -34,6 +39,22 @@ public:
     // fails with "Read timed out.".
     void setReadTimeout(int ms);
     int readTimeout() const;
+
+    // Most body bytes one answer may bring, 0 for no limit; the package
+    // ceiling until set. A success answer that announces more fails before
+    // its body is read, one without a length as soon as it goes past; either
+    // raises EIdBodyTooLarge and nothing past the limit is kept. A redirect
+    // whose body goes past the limit fails the same way; an error answer is
+    // read up to the limit and then raises its status line as usual.
+    void setMaxBodySize(qint64 bytes);
+    qint64 maxBodySize() const;
+
+    // A request fails with EIdTooSlow when a window of this many seconds
+    // brings less than bytesPerSecond a second; 0 for either switches it off.
+    // A window without any byte is the read timeout's to judge.
+    void setLowSpeed(int bytesPerSecond, int seconds);
+    int lowSpeedLimit() const;
+    int lowSpeedTime() const;
 
     // Raised on the calling thread inside Get, for every body the client
     // reads (redirect and error bodies too): OnWorkBegin once with the

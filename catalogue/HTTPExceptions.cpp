@@ -1,5 +1,7 @@
 #include "catalogue/HTTPExceptions.h"
 
+#include <QUrl>
+
 EIdHTTPProtocolException::EIdHTTPProtocolException(int errorCode, const QString &statusLine)
     : Exception(statusLine)
     , FErrorCode(errorCode)
@@ -76,4 +78,42 @@ EIdProxyError EIdProxyError::unreachable(const QString &proxy, const QString &te
 EIdProxyError EIdProxyError::unknownHost(const QString &proxy)
 {
     return EIdProxyError(QStringLiteral("Proxy error: the name of %1 cannot be resolved.").arg(proxyServer(proxy)));
+}
+
+namespace {
+
+// The downloaded file as a text names it: the last part of the URL's path, in
+// quotes. A name that the window's error handler would take for one of its
+// network errors, or no name at all, is left out.
+QString downloadNamed(const QString &url)
+{
+    const QString name = QUrl(url).fileName();
+    if (name.isEmpty() || name.contains(QStringLiteral("404")) || name.contains(QStringLiteral("Host not found.")))
+        return QStringLiteral("this download");
+    return QStringLiteral("\"%1\"").arg(name);
+}
+
+} // namespace
+
+EIdBodyTooLarge::EIdBodyTooLarge(const QString &text)
+    : Exception(text)
+{
+}
+
+EIdBodyTooLarge EIdBodyTooLarge::announced(const QString &url, qint64 limit)
+{
+    return EIdBodyTooLarge(QStringLiteral("Download too large: the server announced more than the %1 bytes allowed for %2.")
+                               .arg(QString::number(limit), downloadNamed(url)));
+}
+
+EIdBodyTooLarge EIdBodyTooLarge::sent(const QString &url, qint64 limit)
+{
+    return EIdBodyTooLarge(QStringLiteral("Download too large: the server sent more than the %1 bytes allowed for %2.")
+                               .arg(QString::number(limit), downloadNamed(url)));
+}
+
+EIdTooSlow::EIdTooSlow(int bytesPerSecond, int seconds)
+    : Exception(QStringLiteral("Download too slow: the server sent less than %1 bytes a second for %2 seconds.")
+                    .arg(QString::number(bytesPerSecond), QString::number(seconds)))
+{
 }

@@ -84,6 +84,28 @@ private:
     explicit EIdProxyError(const QString &text);
 };
 
+// A body larger than the request allows. Its texts name the file and the
+// limit, but never a number of the server's choosing: the window's error
+// handler must not mistake them for a missing file.
+class EIdBodyTooLarge : public Exception
+{
+public:
+    // The answer announced a length above the limit; none of the body was read.
+    static EIdBodyTooLarge announced(const QString &url, qint64 limit);
+    // An answer without a length (chunked, or until the connection closes) went past the limit.
+    static EIdBodyTooLarge sent(const QString &url, qint64 limit);
+
+private:
+    explicit EIdBodyTooLarge(const QString &text);
+};
+
+// The server kept sending, but too slowly for too long.
+class EIdTooSlow : public Exception
+{
+public:
+    EIdTooSlow(int bytesPerSecond, int seconds);
+};
+
 // Any other failure of the transfer (for example a malformed URL).
 class EIdTransferError : public Exception
 {

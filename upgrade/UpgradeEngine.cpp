@@ -70,7 +70,7 @@ void TUpgradeEngine::downloadPackage(THTTPClient &http, const QString &url, QBuf
     http.setContentType(QStringLiteral("application/x-www-form-urlencoded"));
     buffer.buffer().clear();
     buffer.seek(0);
-    http.Get(url, buffer);
+    http.Get(url, buffer, downloadLimits::PackageBytes);
 }
 
 void TUpgradeEngine::validatePackage(QBuffer &package)

@@ -476,3 +476,292 @@ TEST_F(HTTPClientTest, NeverLeavesTls)
     EXPECT_EQ(server->requests().size(), 1);
     EXPECT_TRUE(data.isEmpty());
 }
+
+namespace {
+
+constexpr qint64 TestLimit = 100000;
+
+QByteArray chunk(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+} // namespace
+
+// Under a limit the client holds back from the server's first byte: the test
+// watches the buffer as it grows and the bytes the client was handed.
+class HTTPClientLimitTest : public HTTPClientTest
+{
+protected:
+    HTTPClientLimitTest()
+    {
+        start();
+        http.setMaxBodySize(TestLimit);
+        http.OnWork = [this](THTTPClient &, TWorkMode, qint64 count) {
+            ++works;
+            largestCount = qMax(largestCount, count);
+            largestBuffer = qMax(largestBuffer, qint64(data.size()));
+        };
+    }
+
+    // The text of the EIdBodyTooLarge that fetching path raises.
+    QString refused(const QString &path)
+    {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        return raisedText<EIdBodyTooLarge>([&] { http.Get(server->url(path), buffer); });
+    }
+
+    // The server is free again, and an answer that fits still comes through
+    // whole on the connection that follows.
+    void expectNextRequestServed()
+    {
+        server->answer(httpAnswer("200 OK", "next"));
+        EXPECT_EQ(get(server->url("/next")), "next");
+    }
+
+    QByteArray data;
+    int works = 0;
+    qint64 largestCount = 0;
+    qint64 largestBuffer = 0;
+};
+
+TEST_F(HTTPClientLimitTest, ABodyOfExactlyTheLimitPassesOneByteMoreDoesNot)
+{
+    const QString announced = QStringLiteral(
+        "Download too large: the server announced more than the 100000 bytes allowed for \"filelist.txt\".");
+    const QString sent =
+        QStringLiteral("Download too large: the server sent more than the 100000 bytes allowed for \"filelist.txt\".");
+    const auto framed = [](const char *framing, const QByteArray &body) -> QByteArray {
+        if (qstrcmp(framing, "length") == 0)
+            return httpAnswer("200 OK", body);
+        if (qstrcmp(framing, "chunked") == 0)
+            return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(body.left(TestLimit / 2))
+                + chunk(body.mid(TestLimit / 2)) + "0\r\n\r\n";
+        return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
+    };
+    const struct
+    {
+        const char *framing;
+        qint64 size;
+        QString error; // empty: accepted
+    } cases[] = {
+        {"length", TestLimit, {}},
+        {"length", TestLimit + 1, announced},
+        {"chunked", TestLimit, {}},
+        {"chunked", TestLimit + 1, sent},
+        {"until close", TestLimit, {}},
+        {"until close", TestLimit + 1, sent},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.framing) + " " + std::to_string(c.size));
+        data.clear();
+        works = 0;
+        largestBuffer = 0;
+        const QByteArray body(c.size, 'b');
+        server->answer(framed(c.framing, body), TScriptedAnswer::Close);
+        if (c.error.isEmpty()) {
+            EXPECT_EQ(get(server->url("/Download/qv58link/filelist.txt")).size(), c.size);
+            continue;
+        }
+        EXPECT_EQ(refused("/Download/qv58link/filelist.txt"), c.error);
+        EXPECT_LE(largestBuffer, TestLimit);
+        EXPECT_LE(data.size(), TestLimit);
+        if (c.error == announced) {
+            EXPECT_EQ(works, 0) << "the body was read although its length was known to be too much";
+            EXPECT_TRUE(data.isEmpty());
+        }
+    }
+}
+
+TEST_F(HTTPClientLimitTest, AnnouncedTwoGigabytesIsRefusedUnread)
+{
+    TScriptedAnswer answer;
+    answer.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n";
+    answer.endless = QByteArray(32768, 'x');
+    server->answer(answer);
+    EXPECT_EQ(refused("/Download/qv58link/51563270_V1.2.0.dat"),
+        "Download too large: the server announced more than the 100000 bytes allowed for "
+        "\"51563270_V1.2.0.dat\".");
+    EXPECT_EQ(works, 0);
+    EXPECT_TRUE(data.isEmpty());
+    expectNextRequestServed();
+    // Only what the connection could hold before the client hung up.
+    EXPECT_LT(server->bytesSent(), qint64(64) * 1024 * 1024);
+}
+
+TEST_F(HTTPClientLimitTest, EndlessBodyStopsAtTheLimitWithNothingBeyondItKept)
+{
+    const QByteArray block(32768, 'e');
+    const struct
+    {
+        const char *name;
+        QByteArray head;
+        QByteArray endless;
+    } cases[] = {
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk(block)},
+        {"until close", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", block},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        data = "kept|";
+        largestCount = 0;
+        largestBuffer = 0;
+        TScriptedAnswer answer;
+        answer.bytes = c.head;
+        answer.endless = c.endless;
+        server->answer(answer);
+
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        buffer.seek(5);
+        EXPECT_EQ(raisedText<EIdBodyTooLarge>([&] { http.Get(server->url("/f.dat"), buffer); }),
+            "Download too large: the server sent more than the 100000 bytes allowed for \"f.dat\".");
+        EXPECT_LE(largestCount, TestLimit);
+        EXPECT_GT(largestCount, TestLimit - block.size()) << "stopped long before the limit";
+        EXPECT_LE(largestBuffer, 5 + TestLimit);
+        EXPECT_TRUE(data.startsWith("kept|eeee"));
+        expectNextRequestServed();
+    }
+}
+
+TEST_F(HTTPClientLimitTest, RedirectAndErrorBodiesAreReadNoFurtherThanTheLimit)
+{
+    const QByteArray endlessChunks = chunk(QByteArray(32768, 'r'));
+    const struct
+    {
+        const char *name;
+        QByteArray head;
+        QByteArray endless;
+        QString error;
+    } cases[] = {
+        {"redirect", "HTTP/1.1 302 Found\r\nLocation: /final\r\nTransfer-Encoding: chunked\r\n\r\n", endlessChunks,
+            "Download too large: the server sent more than the 100000 bytes allowed for \"start\"."},
+        {"error page", "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n", endlessChunks,
+            "HTTP/1.1 404 Not Found"},
+        {"error announcing 2 GiB", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 2147483648\r\n\r\n",
+            QByteArray(32768, 'r'), "HTTP/1.1 500 Internal Server Error"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        data.clear();
+        largestCount = 0;
+        TScriptedAnswer answer;
+        answer.bytes = c.head;
+        answer.endless = c.endless;
+        server->answer(answer);
+
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::ReadWrite);
+        try {
+            http.Get(server->url("/start"), buffer);
+            ADD_FAILURE() << "no error raised";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.message(), c.error);
+        }
+        EXPECT_TRUE(data.isEmpty());
+        EXPECT_LE(largestCount, TestLimit);
+        expectNextRequestServed();
+    }
+}
+
+TEST_F(HTTPClientLimitTest, ALimitHoldsForItsOwnRequestOnly)
+{
+    const QByteArray body(TestLimit * 3, 'w');
+    for (int i = 0; i < 4; ++i)
+        server->answer(httpAnswer("200 OK", body));
+
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadWrite);
+    http.Get(server->url("/wide"), buffer, 0);
+    EXPECT_EQ(data.size(), body.size());
+    EXPECT_EQ(http.maxBodySize(), TestLimit);
+
+    EXPECT_FALSE(refused("/narrow").isEmpty());
+
+    http.setMaxBodySize(0);
+    EXPECT_EQ(get(server->url("/unlimited")).size(), body.size());
+    http.setMaxBodySize(TestLimit);
+    EXPECT_FALSE(raisedText<EIdBodyTooLarge>([&] { http.Get(server->url("/narrow"), buffer, 10); }).isEmpty());
+    EXPECT_EQ(http.maxBodySize(), TestLimit) << "not restored after a failed request";
+}
+
+TEST_F(HTTPClientTest, TrickleBelowTheFloorFailsSilenceIsTheReadTimeout)
+{
+    const QByteArray body(40000, 't');
+    const QByteArray whole = httpAnswer("200 OK", body);
+    const struct
+    {
+        const char *name;
+        int pieceSize;
+        int pauseMs;
+        int readTimeoutMs;
+        const char *error; // empty: the body arrives
+    } cases[] = {
+        {"a byte every 20 ms", 1, 20, 10000,
+            "Download too slow: the server sent less than 100 bytes a second for 1 seconds."},
+        {"a kilobyte every 100 ms", 1000, 100, 10000, ""},
+        // A floor's window shorter than the read timeout does not take over silence.
+        {"nothing at all", 0, 0, 1500, "Read timed out."},
+    };
+    http.setLowSpeed(100, 1);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        start();
+        http.setReadTimeout(c.readTimeoutMs);
+        TScriptedAnswer answer;
+        answer.after = TScriptedAnswer::Stall;
+        if (c.pieceSize > 0) {
+            answer.bytes = whole;
+            answer.pieceSize = c.pieceSize;
+            answer.pauseMs = c.pauseMs;
+        }
+        server->answer(answer);
+        if (!*c.error) {
+            EXPECT_EQ(get(server->url("/f.dat")), body);
+            continue;
+        }
+        QBuffer buffer;
+        buffer.open(QIODevice::ReadWrite);
+        try {
+            http.Get(server->url("/f.dat"), buffer);
+            ADD_FAILURE() << "no error raised";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.message(), QString::fromUtf8(c.error));
+            EXPECT_EQ(dynamic_cast<const EIdTooSlow *>(&e) != nullptr, c.pieceSize > 0) << typeid(e).name();
+        }
+        // The client gave up long before the trickle would have ended.
+        EXPECT_LT(server->bytesSent(), whole.size() / 2);
+    }
+}
+
+TEST(DownloadErrorTexts, NameTheFileAndTheLimitAndNeverLookLikeANetworkError)
+{
+    const QString base = QStringLiteral("https://download.example/Download/qv58link/");
+    const struct
+    {
+        QString text;
+        QString expected;
+    } cases[] = {
+        {EIdBodyTooLarge::announced(base + "filelist.txt", downloadLimits::CatalogueBytes).message(),
+            "Download too large: the server announced more than the 33554432 bytes allowed for \"filelist.txt\"."},
+        {EIdBodyTooLarge::sent(base + "51563270_V1.2.0.dat", downloadLimits::PackageBytes).message(),
+            "Download too large: the server sent more than the 67108864 bytes allowed for \"51563270_V1.2.0.dat\"."},
+        {EIdBodyTooLarge::sent(base + "51563270_V1.2.0 .dat?x=1", downloadLimits::PackageBytes).message(),
+            "Download too large: the server sent more than the 67108864 bytes allowed for \"51563270_V1.2.0 .dat\"."},
+        {EIdBodyTooLarge::announced(base + "40400001_V1.0.dat", downloadLimits::PackageBytes).message(),
+            "Download too large: the server announced more than the 67108864 bytes allowed for this download."},
+        {EIdBodyTooLarge::sent(base + "Host%20not%20found..dat", downloadLimits::PackageBytes).message(),
+            "Download too large: the server sent more than the 67108864 bytes allowed for this download."},
+        {EIdBodyTooLarge::sent(base, downloadLimits::CatalogueBytes).message(),
+            "Download too large: the server sent more than the 33554432 bytes allowed for this download."},
+        {EIdTooSlow(downloadLimits::LowSpeedBytesPerSecond, downloadLimits::LowSpeedSeconds).message(),
+            "Download too slow: the server sent less than 100 bytes a second for 60 seconds."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        EXPECT_EQ(c.text, c.expected);
+        EXPECT_FALSE(c.text.contains("404"));
+        EXPECT_FALSE(c.text.contains("Host not found."));
+    }
+}

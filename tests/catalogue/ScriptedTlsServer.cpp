@@ -51,8 +51,16 @@ TScriptedTlsServer::~TScriptedTlsServer()
 
 void TScriptedTlsServer::answer(const QByteArray &bytes, TScriptedAnswer::TAfter after)
 {
+    TScriptedAnswer scripted;
+    scripted.bytes = bytes;
+    scripted.after = after;
+    answer(scripted);
+}
+
+void TScriptedTlsServer::answer(const TScriptedAnswer &answer)
+{
     std::lock_guard lock(FLock);
-    FScript.push_back({bytes, after});
+    FScript.push_back(answer);
 }
 
 QString TScriptedTlsServer::url(const QString &path) const
@@ -141,12 +149,8 @@ void TScriptedTlsServer::serve(SSL *ssl, int connection)
             SSL_shutdown(ssl);
             return;
         }
-        for (qsizetype sent = 0; sent < answer.bytes.size();) {
-            const int n = SSL_write(ssl, answer.bytes.constData() + sent, int(answer.bytes.size() - sent));
-            if (n <= 0)
-                return;
-            sent += n;
-        }
+        if (!send(ssl, answer))
+            return;
         switch (answer.after) {
         case TScriptedAnswer::KeepOpen:
             break;
@@ -161,6 +165,38 @@ void TScriptedTlsServer::serve(SSL *ssl, int connection)
             return;
         }
     }
+}
+
+// False once the client has gone away.
+bool TScriptedTlsServer::send(SSL *ssl, const TScriptedAnswer &answer)
+{
+    const auto write = [&](const char *data, qsizetype size) {
+        for (qsizetype sent = 0; sent < size;) {
+            const int n = SSL_write(ssl, data + sent, int(size - sent));
+            if (n <= 0)
+                return false;
+            sent += n;
+            FBytesSent += n;
+        }
+        return true;
+    };
+    const qsizetype total = answer.bytes.size();
+    const qsizetype piece = answer.pieceSize > 0 ? answer.pieceSize : qMax<qsizetype>(total, 1);
+    for (qsizetype at = 0; at < total; at += piece) {
+        if (at > 0 && answer.pauseMs > 0) {
+            // Whatever a client sends in the middle of an answer is its leaving.
+            pollfd peer{SSL_get_fd(ssl), POLLIN, 0};
+            if (poll(&peer, 1, answer.pauseMs) != 0 || FStopping)
+                return false;
+        }
+        if (!write(answer.bytes.constData() + at, qMin(piece, total - at)))
+            return false;
+    }
+    if (answer.endless.isEmpty())
+        return true;
+    while (!FStopping && write(answer.endless.constData(), answer.endless.size())) {
+    }
+    return false;
 }
 
 QByteArray httpAnswer(const QByteArray &status, const QByteArray &body, const QByteArray &extraHeaders)

@@ -24,6 +24,12 @@ struct TScriptedAnswer
     };
     QByteArray bytes;
     TAfter after = KeepOpen;
+    // Sent again and again after bytes until the client goes away.
+    QByteArray endless;
+    // With a piece size, bytes go out in pieces of it with a pause between
+    // two, ended early by the client going away.
+    int pieceSize = 0;
+    int pauseMs = 0;
 };
 
 struct TScriptedServerOptions
@@ -44,6 +50,7 @@ public:
     ~TScriptedTlsServer();
 
     void answer(const QByteArray &bytes, TScriptedAnswer::TAfter after = TScriptedAnswer::KeepOpen);
+    void answer(const TScriptedAnswer &answer);
 
     quint16 port() const { return FPort; }
     // "https://localhost:<port>" followed by path.
@@ -54,11 +61,14 @@ public:
     // The number of the connection (from 0) each request arrived on.
     QList<int> requestConnections() const;
     int connections() const { return FConnections; }
+    // Answer bytes written into connections so far.
+    qint64 bytesSent() const { return FBytesSent; }
 
 private:
     void run();
     void serve(SSL *ssl, int connection);
     bool nextAnswer(TScriptedAnswer &answer);
+    bool send(SSL *ssl, const TScriptedAnswer &answer);
     void setActive(int fd);
 
     TSelfSignedCertificate FCertificate;
@@ -68,6 +78,7 @@ private:
     quint16 FPort = 0;
     std::atomic<bool> FStopping{false};
     std::atomic<int> FConnections{0};
+    std::atomic<qint64> FBytesSent{0};
     mutable std::mutex FLock;
     std::deque<TScriptedAnswer> FScript;
     QList<QByteArray> FRequests;
