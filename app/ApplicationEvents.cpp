@@ -1,9 +1,12 @@
 #include "app/ApplicationEvents.h"
 
+#include "common/ErrorText.h"
 #include "common/Exceptions.h"
 
 #include <QList>
 #include <QtGlobal>
+
+#include <new>
 
 namespace {
 
@@ -15,7 +18,7 @@ void dispatch(QObject *sender, const std::exception &error)
     if (hook && hook->OnException)
         hook->OnException(sender, error);
     else
-        qCritical("%s", error.what());
+        qCritical("%s", qUtf8Printable(userMessageOf(error)));
 }
 
 } // namespace
@@ -41,6 +44,8 @@ void TApplicationEvents::handleException(QObject *sender, std::exception_ptr err
         } catch (...) {
             dispatch(sender, Exception(QStringLiteral("Unknown error")));
         }
+    } catch (const std::bad_alloc &) {
+        qCritical("Error while reporting an error: Out of memory.");
     } catch (const std::exception &e) {
         qCritical("Error while reporting an error: %s", e.what());
     } catch (...) {

@@ -9,6 +9,7 @@
 #include "catalogue/DownloadLocation.h"
 #include "catalogue/HTTPClient.h"
 #include "catalogue/VersionInfo.h"
+#include "common/ErrorText.h"
 #include "common/Exceptions.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
@@ -63,13 +64,6 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
-}
-
-QString messageOf(const std::exception &error)
-{
-    if (const auto *own = dynamic_cast<const Exception *>(&error))
-        return own->message();
-    return QString::fromUtf8(error.what());
 }
 
 } // namespace
@@ -461,7 +455,7 @@ bool TfrmMain::flashProbe(const TUpgradeFile &package)
 void TfrmMain::ApplicationEvents1Exception(QObject *Sender, const std::exception &E)
 {
     Q_UNUSED(Sender);
-    QString text = messageOf(E);
+    QString text = userMessageOf(E);
     if (text.contains(QStringLiteral("Host not found.")))
         text = QStringLiteral("Host not found, please check you network!");
     else if (text.contains(QStringLiteral("404")))

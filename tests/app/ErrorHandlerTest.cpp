@@ -1,10 +1,13 @@
 #include "WindowFixture.h"
 
 #include "app/ApplicationEvents.h"
+#include "catalogue/DownloadLimits.h"
+#include "catalogue/HTTPExceptions.h"
 #include "common/Exceptions.h"
 
 #include <QPushButton>
 
+#include <new>
 #include <stdexcept>
 
 using ErrorHandlerTest = WindowFixture;
@@ -63,13 +66,39 @@ TEST_F(ErrorHandlerTest, ErrorsLeavingEntryPointsReachTheHandler)
         {[] { throw std::runtime_error("HTTP/1.1 404 Not Found"); },
          QStringLiteral("Resource file not exit, please check you network    ")},
         {[] { throw 42; }, QStringLiteral("Unknown error    ")},
+        // Running out of memory reads as a sentence, never as a type name.
+        {[] { throw std::bad_alloc(); }, QStringLiteral("Out of memory.    ")},
+        {[] { throw std::bad_array_new_length(); }, QStringLiteral("Out of memory.    ")},
+        {[] { throw std::length_error("basic_string::_M_create"); }, QStringLiteral("Out of memory.    ")},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown.toStdString());
         boxes.shown.clear();
         guarded(window.get(), c.raise);
         ASSERT_EQ(boxes.shown.size(), 1);
         EXPECT_EQ(boxes.shown[0].text, c.shown);
         EXPECT_EQ(boxes.shown[0].owner, window.get());
+    }
+}
+
+TEST_F(ErrorHandlerTest, DownloadLimitTextsAreShownAsRaised)
+{
+    const QString base = QStringLiteral("https://download.example/Download/qv58link/");
+    const Exception errors[] = {
+        EIdBodyTooLarge::announced(base + "filelist.txt", downloadLimits::CatalogueBytes),
+        EIdBodyTooLarge::sent(base + "filelist.txt", downloadLimits::CatalogueBytes),
+        EIdBodyTooLarge::announced(base + "51563270_V1.2.0.dat", downloadLimits::PackageBytes),
+        EIdBodyTooLarge::sent(base + "51563270_V1.2.0.dat", downloadLimits::PackageBytes),
+        // A package name the catalogue chose with the digits the handler looks for.
+        EIdBodyTooLarge::sent(base + "40400001_V1.0.dat", downloadLimits::PackageBytes),
+        EIdTooSlow(downloadLimits::LowSpeedBytesPerSecond, downloadLimits::LowSpeedSeconds),
+    };
+    for (const Exception &error : errors) {
+        SCOPED_TRACE(error.what());
+        boxes.shown.clear();
+        guarded(window.get(), [&] { throw error; });
+        ASSERT_EQ(boxes.shown.size(), 1);
+        EXPECT_EQ(boxes.shown[0].text, error.message() + QStringLiteral("    "));
     }
 }
 

@@ -1,0 +1,16 @@
+#include "common/ErrorText.h"
+
+#include "common/Exceptions.h"
+
+#include <new>
+#include <stdexcept>
+
+QString userMessageOf(const std::exception &error)
+{
+    if (const auto *own = dynamic_cast<const Exception *>(&error))
+        return own->message();
+    // A literal's text is static data: this needs no memory of its own.
+    if (dynamic_cast<const std::bad_alloc *>(&error) || dynamic_cast<const std::length_error *>(&error))
+        return QStringLiteral("Out of memory.");
+    return QString::fromUtf8(error.what());
+}

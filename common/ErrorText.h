@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+// The text the user is shown for an error: the tool's own message; for running
+// out of memory (std::bad_alloc, std::length_error) "Out of memory.", never a
+// C++ type name; otherwise what the error says of itself.
+QString userMessageOf(const std::exception &error);
