@@ -23,6 +23,11 @@ EWriteError::EWriteError()
 {
 }
 
+EFWriteError::EFWriteError(const QString &fileName, const QString &reason)
+    : Exception(QStringLiteral("Cannot write file \"%1\". %2").arg(fileName, reason))
+{
+}
+
 ERangeError::ERangeError()
     : Exception(QStringLiteral("Range check error"))
 {

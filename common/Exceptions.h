@@ -33,11 +33,19 @@ public:
     EFCreateError(const QString &fileName, const QString &reason);
 };
 
-// A write stopped short.
+// A write to a stream in memory stopped short.
 class EWriteError : public Exception
 {
 public:
     EWriteError();
+};
+
+// A write to a file failed or stopped short, or its data did not reach the
+// device: "Cannot write file "<path>". <reason>".
+class EFWriteError : public Exception
+{
+public:
+    EFWriteError(const QString &fileName, const QString &reason);
 };
 
 // An index or count outside the data it refers to.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -27,7 +28,50 @@ QByteArray nativePath(const QString &fileName)
     return QFile::encodeName(fileName);
 }
 
+// Empty for a regular file.
+QString notRegularReason(const struct stat &info)
+{
+    if (S_ISREG(info.st_mode))
+        return {};
+    return S_ISDIR(info.st_mode) ? fileReason::folder() : fileReason::special();
+}
+
+// Closes the handle on every way out of a read.
+class THandleGuard
+{
+public:
+    explicit THandleGuard(int handle)
+        : FHandle(handle)
+    {
+    }
+    ~THandleGuard() { ::close(FHandle); }
+    THandleGuard(const THandleGuard &) = delete;
+    THandleGuard &operator=(const THandleGuard &) = delete;
+
+private:
+    int FHandle;
+};
+
 } // namespace
+
+namespace fileReason {
+
+QString folder()
+{
+    return QStringLiteral("It is a folder, not a regular file.");
+}
+
+QString special()
+{
+    return QStringLiteral("It is a device, pipe or socket, not a regular file.");
+}
+
+QString tooLarge(qint64 maxBytes)
+{
+    return QStringLiteral("It is larger than %1 bytes, more than this file may hold.").arg(maxBytes);
+}
+
+} // namespace fileReason
 
 QByteArray readWholeFile(const QString &fileName)
 {
@@ -53,12 +97,79 @@ QByteArray readWholeFile(const QString &fileName)
     return data;
 }
 
+QByteArray readWholeFile(const QString &fileName, qint64 maxBytes)
+{
+    // Non-blocking, so that opening a pipe nobody writes to returns at once
+    // and is then refused; no controlling terminal from a tty device either.
+    const int fd = ::open(nativePath(fileName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw EFOpenError(fileName, systemReason(errno));
+    return readRegularFile(fileName, fd, maxBytes);
+}
+
+QByteArray readRegularFile(const QString &fileName, int handle, qint64 maxBytes)
+{
+    const THandleGuard guard(handle);
+    struct stat info {};
+    if (::fstat(handle, &info) != 0)
+        throw EFOpenError(fileName, systemReason(errno));
+    const QString refusal = notRegularReason(info);
+    if (!refusal.isEmpty())
+        throw EFOpenError(fileName, refusal);
+
+    // The size fstat gives is only a hint: the bound holds for the bytes
+    // that really come, one more than allowed proving the file too large.
+    const qint64 limit = qMax<qint64>(maxBytes, 0) + 1;
+    QByteArray data;
+    data.reserve(qsizetype(qBound<qint64>(0, qint64(info.st_size), limit)));
+    char chunk[16384];
+    while (data.size() < limit) {
+        const ssize_t got = ::read(handle, chunk, size_t(qMin<qint64>(qint64(sizeof chunk), limit - data.size())));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EFOpenError(fileName, systemReason(errno));
+        }
+        if (got == 0)
+            break;
+        data.append(chunk, got);
+    }
+    if (data.size() >= limit)
+        throw EFOpenError(fileName, fileReason::tooLarge(maxBytes));
+    return data;
+}
+
 TFileWriter::TFileWriter(const QString &fileName)
     : FFileName(fileName)
 {
     FHandle = ::open(nativePath(fileName).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (FHandle < 0)
         throw EFCreateError(fileName, systemReason(errno));
+}
+
+TFileWriter::TFileWriter(const QString &fileName, int handle)
+    : FFileName(fileName)
+    , FHandle(handle)
+{
+    // The destructor does not run for a constructor that raises.
+    const auto refuse = [this](const QString &reason) {
+        ::close(std::exchange(FHandle, -1));
+        throw EFCreateError(FFileName, reason);
+    };
+    struct stat info {};
+    if (::fstat(FHandle, &info) != 0)
+        refuse(systemReason(errno));
+    const QString refusal = notRegularReason(info);
+    if (!refusal.isEmpty())
+        refuse(refusal);
+    if (::ftruncate(FHandle, 0) != 0)
+        refuse(systemReason(errno));
+}
+
+TFileWriter::TFileWriter(TFileWriter &&other) noexcept
+    : FFileName(std::move(other.FFileName))
+    , FHandle(std::exchange(other.FHandle, -1))
+{
 }
 
 TFileWriter::~TFileWriter()
@@ -78,14 +189,14 @@ void TFileWriter::write(const char *data, qint64 size)
         if (put < 0) {
             if (errno == EINTR)
                 continue;
-            throw EWriteError();
+            throw EFWriteError(FFileName, systemReason(errno));
         }
         if (put == 0)
             break;
         done += put;
     }
     if (done != size)
-        throw EWriteError();
+        throw EFWriteError(FFileName, QStringLiteral("The device took only %1 of %2 bytes.").arg(done).arg(size));
 }
 
 void TFileWriter::close()
@@ -93,10 +204,14 @@ void TFileWriter::close()
     if (FHandle < 0)
         return;
     const int fd = std::exchange(FHandle, -1);
-    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-    const bool closed = ::close(fd) == 0;
-    if (!synced || !closed)
-        throw EWriteError();
+    // Devices and read-only file systems that cannot sync have nothing pending.
+    int error = 0;
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        throw EFWriteError(FFileName, systemReason(error));
 }
 
 void TFileWriter::setWriteLimiter(WriteLimiter limiter)

@@ -4,8 +4,28 @@
 #include <QString>
 #include <functional>
 
-// Reads a whole file. Raises EFOpenError with the system's reason.
+// Reads a whole file. Raises EFOpenError with the system's reason. Meant for
+// files the user names on the host: it follows links and reads pipes to
+// their end, with no limit on the size.
 QByteArray readWholeFile(const QString &fileName);
+
+// Reads a whole regular file of at most maxBytes (links followed). Anything
+// else is refused before a byte is read, so a pipe or a device never blocks
+// or floods the reader, and no more than maxBytes + 1 bytes are ever read,
+// so a file that grows while it is read cannot exceed the bound either.
+// Raises EFOpenError naming the file and the reason.
+QByteArray readWholeFile(const QString &fileName, qint64 maxBytes);
+
+// The same on a file the caller has opened for reading: takes over handle
+// and closes it whatever happens.
+QByteArray readRegularFile(const QString &fileName, int handle, qint64 maxBytes);
+
+// The reasons given when a file is not read or written.
+namespace fileReason {
+QString folder();
+QString special();
+QString tooLarge(qint64 maxBytes);
+} // namespace fileReason
 
 // Creates a file, or empties an existing one, and writes it unbuffered so a
 // full or vanished device shows up at the write that failed, not at close.
@@ -14,15 +34,24 @@ class TFileWriter
 public:
     // Raises EFCreateError with the system's reason.
     explicit TFileWriter(const QString &fileName);
+    // Takes over handle, a file the caller has opened for writing without
+    // emptying it: anything but a regular file is refused (and closed) before
+    // it is emptied. Raises EFCreateError.
+    TFileWriter(const QString &fileName, int handle);
+    TFileWriter(TFileWriter &&other) noexcept;
     ~TFileWriter();
     TFileWriter(const TFileWriter &) = delete;
     TFileWriter &operator=(const TFileWriter &) = delete;
+    TFileWriter &operator=(TFileWriter &&) = delete;
 
-    // Raises EWriteError when fewer bytes than asked reach the file.
+    QString fileName() const { return FFileName; }
+
+    // Raises EFWriteError, naming the file and the reason, when fewer bytes
+    // than asked reach the file.
     void write(const char *data, qint64 size);
     void write(const QByteArray &data) { write(data.constData(), data.size()); }
     // Flushes the file to its device (the probe reads it after we let go)
-    // and closes it. Raises EWriteError when the device refuses.
+    // and closes it. Raises EFWriteError when the device refuses.
     void close();
 
     // Test seam: when set, called before each write with the byte count asked

@@ -3,6 +3,7 @@
 
 #include "FuzzCheck.h"
 
+#include "common/Exceptions.h"
 #include "common/FileIO.h"
 #include "probe/CopyProperties.h"
 #include "probe/PartName.h"
@@ -43,6 +44,18 @@ bool isCleanValue(const QString &value)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     writeWholeFile(detailsPath(), fuzzBytes(data, size));
+
+    // Past the bound a load is refused rather than parsed.
+    if (size > size_t(DetailsFileMaxBytes)) {
+        bool refused = false;
+        try {
+            const TQV58LinkConfigFile parser(detailsPath());
+        } catch (const EFOpenError &) {
+            refused = true;
+        }
+        FUZZ_CHECK(refused);
+        return 0;
+    }
 
     // Only a file that cannot be opened may raise, and this one always can:
     // any exception here escapes and counts as a crash.

@@ -56,6 +56,11 @@ void TUpgradeFile::read(const QByteArray &AData)
 void TUpgradeFile::saveFile(const QString &AFileName) const
 {
     TFileWriter writer(AFileName);
+    saveFile(writer);
+}
+
+void TUpgradeFile::saveFile(TFileWriter &writer) const
+{
     writer.write(FMemoryStream);
     writer.close();
 }

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+class TFileWriter;
+
 // Reads an upgrade package: a package is valid when its header has the magic
 // text and the MD5 of its deciphered payload equals the header's digits. The
 // header texts are offered whatever the outcome.
@@ -35,8 +37,11 @@ public:
     const QByteArray &image() const { return FMemoryStream; }
 
     // Creates or empties the file and writes the image: an empty file for a
-    // package that is not valid. Raises EFCreateError or EWriteError.
+    // package that is not valid. Raises EFCreateError or EFWriteError.
     void saveFile(const QString &AFileName) const;
+    // The same through a writer the caller has opened; closes it. Raises
+    // EFWriteError.
+    void saveFile(TFileWriter &writer) const;
 
 private:
     void read(const QByteArray &AData);

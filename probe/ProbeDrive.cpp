@@ -1,5 +1,6 @@
 #include "probe/ProbeDrive.h"
 
+#include "common/Exceptions.h"
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
 #include "platform/FileSystem.h"
@@ -10,6 +11,14 @@
 bool holdsProbeDetails(const QString &root)
 {
     return fileExists(root + DetailsFileName);
+}
+
+QString probeDetailsRefusal(const QString &root)
+{
+    const TDriveEntry entry = findEntry(root + DetailsFileName);
+    if (entry.kind == TEntryKind::None || entry.kind == TEntryKind::File)
+        return {};
+    return EFOpenError(entry.path, refusalReason(entry.kind, TFileUse::Read)).message();
 }
 
 QString findProbeDrive()
@@ -49,10 +58,13 @@ void waitForProbe(IClock &clock, const std::function<bool()> &probePresent)
 
 bool readProbeDetails(const QString &path, TQV58LinkConfig &record)
 {
-    if (!fileExists(path))
+    const TDriveEntry entry = findEntry(path);
+    // Anything else under the name is refused with its reason by the parser,
+    // rather than taken for a missing file.
+    if (entry.kind == TEntryKind::None || entry.kind == TEntryKind::Folder)
         return false;
     // Parse before touching the record, so a file that cannot be read leaves it as it was.
-    const TQV58LinkConfigFile parser(existingPath(path));
+    const TQV58LinkConfigFile parser(entry.path);
     copyProperties(parser, record);
     return true;
 }

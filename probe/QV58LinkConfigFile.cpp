@@ -1,8 +1,8 @@
 #include "probe/QV58LinkConfigFile.h"
 
-#include "common/FileIO.h"
 #include "common/StrUtils.h"
 #include "common/TextFile.h"
+#include "platform/FileSystem.h"
 
 #include <QStringList>
 
@@ -14,7 +14,9 @@ TQV58LinkConfigFile::TQV58LinkConfigFile(const QString &AFileName, QObject *pare
 
 void TQV58LinkConfigFile::parseDetails(const QString &AFileName)
 {
-    const QStringList lines = decodeTextLines(readWholeFile(AFileName));
+    const qsizetype slash = AFileName.lastIndexOf(u'/');
+    const QByteArray bytes = readFileInRoot(AFileName.left(slash + 1), AFileName.mid(slash + 1), DetailsFileMaxBytes);
+    const QStringList lines = decodeTextLines(bytes);
     for (const QString &line : lines) {
         switch (keyIndexOf(line)) {
         case 0:

@@ -7,6 +7,12 @@
 #include <QRegularExpression>
 #include <QString>
 
+// The most of a details file that is read. A real one holds a few hundred
+// bytes; the bound is a hundred times that and more, yet keeps a drive that
+// offers a huge or endless file from filling the memory or stalling the
+// window while it is read.
+constexpr qint64 DetailsFileMaxBytes = 64 * 1024;
+
 // Reads the probe's details file ("Key: value" lines) at construction. It has
 // the probe record's six properties, in the same order with the same types,
 // so copyProperties moves a whole load into the record.
@@ -21,7 +27,9 @@ class TQV58LinkConfigFile : public QObject
     Q_PROPERTY(QString bootVersion READ bootVersion WRITE setBootVersion)
 
 public:
-    // Raises EFOpenError when the file cannot be read.
+    // The file's name is matched ignoring case. Raises EFOpenError when it
+    // cannot be read: missing, not a regular file (a link is not followed),
+    // larger than DetailsFileMaxBytes, or refused by the system.
     explicit TQV58LinkConfigFile(const QString &AFileName, QObject *parent = nullptr);
 
     bool beep() const { return FBeep; }

@@ -3,6 +3,7 @@
 #include "common/FileIO.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
+#include "platform/FileSystem.h"
 #include "upgrade/VersionOrder.h"
 
 bool partMatches(const QString &probePartName, const QString &packagePartName)
@@ -17,13 +18,14 @@ bool isOlderVersion(const QString &probeVersion, const QString &packageVersion)
     return compareVersions(packageVersion, probeVersion) < 0;
 }
 
-void createEmptyFile(const QString &path)
+void createEmptyFile(const QString &root, const QString &name)
 {
-    TFileWriter file(path);
+    TFileWriter file = createFileInRoot(root, name);
     file.close();
 }
 
-void saveImage(const QString &path, const TUpgradeFile &package)
+void saveImage(const QString &root, const QString &name, const TUpgradeFile &package)
 {
-    package.saveFile(path);
+    TFileWriter file = createFileInRoot(root, name);
+    package.saveFile(file);
 }

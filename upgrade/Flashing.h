@@ -16,8 +16,11 @@ bool partMatches(const QString &probePartName, const QString &packagePartName);
 // consent first: the package's version is below the probe's.
 bool isOlderVersion(const QString &probeVersion, const QString &packageVersion);
 
-// Creates the file, or empties an existing one. Raises EFCreateError.
-void createEmptyFile(const QString &path);
+// Creates the file name in the drive's root, or empties the existing one of
+// that name in any letter case; never through a link, never outside the root.
+// Raises EFCreateError.
+void createEmptyFile(const QString &root, const QString &name);
 
-// Writes the package's image to the file. Raises EFCreateError or EWriteError.
-void saveImage(const QString &path, const TUpgradeFile &package);
+// Writes the package's image to the file name in the drive's root, as
+// createEmptyFile opens it. Raises EFCreateError or EFWriteError.
+void saveImage(const QString &root, const QString &name, const TUpgradeFile &package);

@@ -203,14 +203,14 @@ bool TUpgradeEngine::flashProbe(const TUpgradeFile &package)
     QString root = probeDriveOrReport();
     if (root.isEmpty())
         return false;
-    createEmptyFile(pathInRoot(root, StartBootloaderFileName));
+    createEmptyFile(root, StartBootloaderFileName);
     waitForRestart();
 
     // The probe may come back under another drive after each restart.
     root = probeDriveOrReport();
     if (root.isEmpty())
         return false;
-    saveImage(pathInRoot(root, ImageFileName), package);
+    saveImage(root, ImageFileName, package);
     waitForRestart();
 
     root = probeDriveOrReport();

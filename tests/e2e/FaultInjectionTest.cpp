@@ -212,7 +212,11 @@ TEST_F(FaultInjection, ImageWriteStopsShortOnAFullDevice)
     openWithProbe();
     upgrade();
 
-    expectOneBox(QStringLiteral("Stream write error"));
+    const QString target = QDir(drive("A")).filePath(QStringLiteral("upgrade.Hex"));
+    const QString reason = canMount()
+        ? QStringLiteral("No space left on device")
+        : QStringLiteral("The device took only %1 of %2 bytes.").arg(image.size() / 2).arg(image.size());
+    expectOneBox(QStringLiteral("Cannot write file \"%1\". %2").arg(target, reason));
     EXPECT_EQ(lastLogLine(), AnnounceLine);
     EXPECT_EQ(probe->waitFor("seen "), QStringLiteral("seen START_BL.ACT"));
     EXPECT_LT(QFileInfo(QDir(drive("A")).filePath("upgrade.Hex")).size(), image.size());

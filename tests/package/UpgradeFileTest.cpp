@@ -243,10 +243,14 @@ TEST(UpgradeFile, SaveFileReportsCreateAndWriteErrors)
     }
 
     const TWriteLimiterGuard guard([](const QString &, qint64 size) { return size - 1; });
+    const QString target = dir.filePath("upgrade.Hex");
     try {
-        file.saveFile(dir.filePath("upgrade.Hex"));
+        file.saveFile(target);
         FAIL() << "no error";
-    } catch (const EWriteError &e) {
-        EXPECT_EQ(e.message(), QString("Stream write error"));
+    } catch (const EFWriteError &e) {
+        EXPECT_EQ(e.message(), QString("Cannot write file \"%1\". The device took only %2 of %3 bytes.")
+                                   .arg(target)
+                                   .arg(kImage.size() - 1)
+                                   .arg(kImage.size()));
     }
 }

@@ -1,9 +1,13 @@
+#include "common/Exceptions.h"
 #include "common/FileIO.h"
 #include "platform/FileSystem.h"
+#include "support/HostileEntries.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -104,4 +108,214 @@ TEST_F(Drive, OnlyAsciiLettersFoldTogether)
     file(QStringLiteral("\u00E4tails.txt"));
     EXPECT_FALSE(fileExists(root() + QStringLiteral("\u00C4TAILS.txt")));
     EXPECT_TRUE(fileExists(root() + QStringLiteral("\u00E4TAILS.TXT")));
+}
+
+TEST_F(Drive, LinksAndSpecialFilesAreNeverTakenForFiles)
+{
+    const TOutside outside;
+    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
+    ASSERT_TRUE(makeFifo(root() + QStringLiteral("FAIL.TXT")));
+    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
+    folder(QStringLiteral("start_bl.act"));
+
+    const struct
+    {
+        const char *asked;
+        const char *found; // the entry's own spelling
+        TEntryKind kind;
+    } cases[] = {
+        {"DETAILS.txt", "DETAILS.txt", TEntryKind::Link},
+        {"details.TXT", "DETAILS.txt", TEntryKind::Link},
+        {"Fail.txt", "FAIL.TXT", TEntryKind::Special},
+        {"upgrade.Hex", "UPGRADE.HEX", TEntryKind::Link},
+        {"START_BL.ACT", "start_bl.act", TEntryKind::Folder},
+        {"notes.txt", "notes.txt", TEntryKind::None},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.asked);
+        const QString asked = root() + QString::fromLatin1(c.asked);
+        const TDriveEntry entry = findEntry(asked);
+        EXPECT_EQ(entry.path, root() + QString::fromLatin1(c.found));
+        EXPECT_EQ(entry.kind, c.kind);
+        EXPECT_FALSE(fileExists(asked));
+        EXPECT_EQ(pathInRoot(root(), QString::fromLatin1(c.asked)), asked);
+    }
+
+    // A regular file beside them, differing in case, is the one found.
+    file(QStringLiteral("Upgrade.hex"), "image");
+    EXPECT_EQ(findEntry(root() + QStringLiteral("upgrade.Hex")).path, root() + QStringLiteral("Upgrade.hex"));
+    EXPECT_EQ(pathInRoot(root(), QStringLiteral("upgrade.Hex")), root() + QStringLiteral("Upgrade.hex"));
+    EXPECT_TRUE(outside.untouched());
+}
+
+// Each of the tool's names, in its own and in another letter case, taken by
+// an entry that is not a regular file: the write is refused with the entry's
+// path and the reason, and nothing is written anywhere.
+TEST(CreateFileInRoot, RefusesEveryEntryThatIsNotARegularFile)
+{
+    const struct
+    {
+        const char *name, *onDrive;
+    } names[] = {
+        {"START_BL.ACT", "START_BL.ACT"},
+        {"START_BL.ACT", "start_bl.act"},
+        {"upgrade.Hex", "upgrade.Hex"},
+        {"upgrade.Hex", "UPGRADE.HEX"},
+    };
+    for (const auto &n : names) {
+        for (const THostile kind : AllHostile) {
+            SCOPED_TRACE(std::string(n.onDrive) + ", " + nameOf(kind));
+            QTemporaryDir drive;
+            const TOutside outside;
+            const QString root = drive.path() + u'/';
+            const QString entry = root + QString::fromLatin1(n.onDrive);
+            ASSERT_TRUE(outside.plant(kind, entry));
+            const QString reason = kind == THostile::Folder ? fileReason::folder()
+                : kind == THostile::Fifo                     ? fileReason::special()
+                                                             : refusalReason(TEntryKind::Link, TFileUse::Write);
+            try {
+                TFileWriter writer = createFileInRoot(root, QString::fromLatin1(n.name));
+                writer.write("overwritten");
+                writer.close();
+                ADD_FAILURE() << "no error";
+            } catch (const EFCreateError &e) {
+                EXPECT_EQ(e.message(), QStringLiteral("Cannot create file \"%1\". %2").arg(entry, reason));
+            }
+            EXPECT_TRUE(outside.untouched());
+            EXPECT_EQ(QDir(drive.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                      QStringList{QString::fromLatin1(n.onDrive)});
+        }
+    }
+}
+
+TEST_F(Drive, CreateFileInRootIsNotSteeredPastALinkByTheExactName)
+{
+    const TOutside outside;
+    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
+    EXPECT_THROW(createFileInRoot(root(), QStringLiteral("upgrade.Hex")), EFCreateError);
+    // Not even when a regular file has the exact name.
+    file(QStringLiteral("upgrade.Hex"), "old image");
+    EXPECT_THROW(createFileInRoot(root(), QStringLiteral("upgrade.Hex")), EFCreateError);
+    EXPECT_EQ(readWholeFile(root() + QStringLiteral("upgrade.Hex")), QByteArray("old image"));
+    EXPECT_TRUE(outside.untouched());
+}
+
+TEST_F(Drive, CreateFileInRootReplacesARegularFileInAnyCase)
+{
+    const struct
+    {
+        const char *name;
+        QStringList before;
+        const char *written; // the entry that receives the bytes
+    } cases[] = {
+        {"upgrade.Hex", {}, "upgrade.Hex"},
+        {"upgrade.Hex", {"UPGRADE.HEX"}, "UPGRADE.HEX"},
+        {"upgrade.Hex", {"UPGRADE.HEX", "upgrade.Hex", "Upgrade.hex"}, "upgrade.Hex"},
+        {"upgrade.Hex", {"b.hex", "UPGRADE.HEX", "Upgrade.hex"}, "UPGRADE.HEX"},
+        {"START_BL.ACT", {"start_bl.act"}, "start_bl.act"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.before.join(u' ').toStdString());
+        QTemporaryDir drive;
+        const QString root = drive.path() + u'/';
+        for (const QString &name : c.before)
+            writeWholeFile(root + name, QByteArray(5000, 'o'));
+        TFileWriter writer = createFileInRoot(root, QString::fromLatin1(c.name));
+        EXPECT_EQ(writer.fileName(), root + QString::fromLatin1(c.written));
+        writer.write("new");
+        writer.close();
+        EXPECT_EQ(readWholeFile(root + QString::fromLatin1(c.written)), QByteArray("new"));
+        QStringList after = c.before;
+        if (after.isEmpty())
+            after.append(QString::fromLatin1(c.written));
+        after.sort();
+        EXPECT_EQ(QDir(drive.path()).entryList(QDir::Files, QDir::Name), after);
+    }
+}
+
+TEST(CreateFileInRoot, WithoutADriveNothingIsWritten)
+{
+    QTemporaryDir cwd;
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(cwd.path());
+    EXPECT_THROW(createFileInRoot(QString(), QStringLiteral("START_BL.ACT")), EFCreateError);
+    EXPECT_THROW(createFileInRoot(cwd.filePath("gone/"), QStringLiteral("START_BL.ACT")), EFCreateError);
+    QDir::setCurrent(saved);
+    EXPECT_TRUE(QDir(cwd.path()).isEmpty());
+}
+
+// What may stand in for the details file on a drive that only claims to be
+// the probe's: reading it ends at once, with the entry's path and the reason.
+TEST(ReadFileInRoot, ReadsOnlyARegularFileWithinTheBound)
+{
+    const qint64 bound = 64 * 1024;
+    const QString link = refusalReason(TEntryKind::Link, TFileUse::Read);
+    const struct
+    {
+        const char *name;
+        std::function<bool(const QString &entry, const TOutside &outside)> plant;
+        QString reason; // empty: read
+    } cases[] = {
+        {"link to /dev/zero", [](const QString &e, const TOutside &) { return QFile::link("/dev/zero", e); }, link},
+        {"link to a fifo",
+         [](const QString &e, const TOutside &) {
+             const QString pipe = QFileInfo(e).path() + QStringLiteral("/pipe");
+             return makeFifo(pipe) && QFile::link(pipe, e);
+         },
+         link},
+        {"fifo", [](const QString &e, const TOutside &) { return makeFifo(e); }, fileReason::special()},
+        {"1 MiB file",
+         [](const QString &e, const TOutside &) {
+             writeWholeFile(e, QByteArray(1 << 20, 'x'));
+             return true;
+         },
+         fileReason::tooLarge(bound)},
+        {"one byte over the bound",
+         [&](const QString &e, const TOutside &) {
+             writeWholeFile(e, QByteArray(bound + 1, 'x'));
+             return true;
+         },
+         fileReason::tooLarge(bound)},
+        {"folder", [](const QString &e, const TOutside &) { return QDir().mkdir(e); }, fileReason::folder()},
+        {"link to a good file outside",
+         [](const QString &e, const TOutside &o) { return QFile::link(o.victim(), e); }, link},
+        {"exactly the bound",
+         [&](const QString &e, const TOutside &) {
+             writeWholeFile(e, QByteArray(bound, 'x'));
+             return true;
+         },
+         {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir drive;
+        const TOutside outside;
+        const QString root = drive.path() + u'/';
+        ASSERT_TRUE(c.plant(root + QStringLiteral("DETAILS.TXT"), outside));
+        try {
+            const QByteArray data = readFileInRoot(root, QStringLiteral("DETAILS.txt"), bound);
+            EXPECT_TRUE(c.reason.isEmpty()) << "read " << data.size() << " bytes";
+            EXPECT_EQ(data.size(), bound);
+        } catch (const EFOpenError &e) {
+            EXPECT_EQ(e.message(),
+                      QStringLiteral("Cannot open file \"%1\". %2").arg(root + QStringLiteral("DETAILS.TXT"), c.reason));
+        }
+        EXPECT_TRUE(outside.untouched());
+    }
+}
+
+TEST_F(Drive, ReadFileInRootPrefersARegularFileAndNamesAMissingOne)
+{
+    const TOutside outside;
+    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
+    file(QStringLiteral("details.txt"), "HIC ID: 1");
+    EXPECT_EQ(readFileInRoot(root(), QStringLiteral("DETAILS.Txt"), 100), QByteArray("HIC ID: 1"));
+
+    try {
+        readFileInRoot(root(), QStringLiteral("Fail.txt"), 100);
+        FAIL() << "no error";
+    } catch (const EFOpenError &e) {
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(root() + "Fail.txt"));
+    }
 }

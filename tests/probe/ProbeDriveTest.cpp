@@ -3,10 +3,15 @@
 #include "common/Exceptions.h"
 #include "platform/DriveList.h"
 #include "probe/ProbeDrive.h"
+#include "platform/FileSystem.h"
+#include "probe/QV58LinkConfigFile.h"
 #include "support/FakeClock.h"
+#include "support/FilesAsNobody.h"
+#include "support/HostileEntries.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -123,18 +128,90 @@ TEST_F(FolderDrives, MissingOrUnreadableDetailsLeaveTheRecord)
     EXPECT_FALSE(readProbeDetails(root + DetailsLoadName, record));
     EXPECT_EQ(detailsOf(record), before);
 
-    // A file that exists but whose reading fails, even for root.
+    // A regular file that the system refuses to open: its reason is given.
     QDir(root + DetailsFileName).removeRecursively();
-    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), root + DetailsFileName));
+    writeWholeFile(root + DetailsFileName, "HIC ID: 1");
+    ASSERT_TRUE(QFile::setPermissions(FBase.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                        | QFile::ExeGroup | QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(root + DetailsFileName, QFile::Permissions()));
     try {
+        const TFilesAsNobody nobody;
         readProbeDetails(root + DetailsLoadName, record);
         FAIL() << "no error";
     } catch (const EFOpenError &e) {
-        const QString prefix = QStringLiteral("Cannot open file \"%1\". ").arg(root + DetailsFileName);
-        EXPECT_TRUE(e.message().startsWith(prefix)) << e.message().toStdString();
-        EXPECT_GT(e.message().size(), prefix.size()) << "the system's reason is missing";
+        EXPECT_EQ(e.message(), QStringLiteral("Cannot open file \"%1\". Permission denied").arg(root + DetailsFileName));
     }
     EXPECT_EQ(detailsOf(record), before);
+}
+
+// What a drive that only claims to be the probe's may hold as its details
+// file. Listed before the real probe: discovery passes over it (saying why)
+// unless it is a regular file, and no read of it blocks, floods the memory or
+// follows a link.
+TEST(HostileDetails, AreRefusedWithAReasonAndNeverBlockOrFloodTheRead)
+{
+    const QString link = refusalReason(TEntryKind::Link, TFileUse::Read);
+    const struct
+    {
+        const char *name;
+        std::function<bool(const QString &entry, const TOutside &outside)> plant;
+        bool isProbe; // found as the probe's drive
+        QString reason; // empty: the read finds no file
+    } cases[] = {
+        {"link to /dev/zero", [](const QString &e, const TOutside &) { return QFile::link("/dev/zero", e); }, false,
+         link},
+        {"link to a fifo",
+         [](const QString &e, const TOutside &) {
+             const QString pipe = QFileInfo(e).path() + QStringLiteral("/pipe");
+             return makeFifo(pipe) && QFile::link(pipe, e);
+         },
+         false, link},
+        {"fifo", [](const QString &e, const TOutside &) { return makeFifo(e); }, false, fileReason::special()},
+        {"link to a good file outside",
+         [](const QString &e, const TOutside &o) {
+             writeWholeFile(o.victim(), "HIC ID: 51563270\n");
+             return QFile::link(o.victim(), e);
+         },
+         false, link},
+        {"folder", [](const QString &e, const TOutside &) { return QDir().mkdir(e); }, false, QString()},
+        {"1 MiB file",
+         [](const QString &e, const TOutside &) {
+             writeWholeFile(e, "HIC ID: 51563270\n" + QByteArray(1 << 20, ' '));
+             return true;
+         },
+         true, fileReason::tooLarge(DetailsFileMaxBytes)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir base;
+        const TOutside outside;
+        QDir(base.path()).mkpath(QStringLiteral("fake"));
+        QDir(base.path()).mkpath(QStringLiteral("probe"));
+        const QString fake = base.filePath(QStringLiteral("fake/"));
+        const QString probe = base.filePath(QStringLiteral("probe/"));
+        writeWholeFile(probe + DetailsFileName, "HIC ID: 51560059\n");
+        const QString entry = fake + QStringLiteral("details.TXT");
+        ASSERT_TRUE(c.plant(entry, outside));
+        TFolderDriveList list(base.filePath(QStringLiteral("fake")) + u':' + base.filePath(QStringLiteral("probe")));
+        InstalledDrives installed(list);
+
+        EXPECT_EQ(holdsProbeDetails(fake), c.isProbe);
+        EXPECT_EQ(findProbeDrive(), c.isProbe ? fake : probe);
+        const QString refusal = QStringLiteral("Cannot open file \"%1\". %2")
+                                    .arg(entry, c.reason.isEmpty() ? fileReason::folder() : c.reason);
+        EXPECT_EQ(probeDetailsRefusal(fake), c.isProbe ? QString() : refusal);
+
+        TQV58LinkConfig record;
+        record.setHICID(QStringLiteral("previous"));
+        try {
+            EXPECT_FALSE(readProbeDetails(fake + DetailsLoadName, record));
+            EXPECT_TRUE(c.reason.isEmpty()) << "read without an error";
+        } catch (const EFOpenError &e) {
+            EXPECT_EQ(e.message(), QStringLiteral("Cannot open file \"%1\". %2").arg(entry, c.reason));
+        }
+        EXPECT_EQ(record.HICID(), QStringLiteral("previous"));
+        EXPECT_EQ(probeDetailsRefusal(probe), QString());
+    }
 }
 
 namespace {

@@ -5,7 +5,9 @@
 #include "platform/DriveList.h"
 #include "platform/FileSystem.h"
 #include "probe/QV58LinkConfig.h"
+#include "probe/QV58LinkConfigFile.h"
 #include "support/FakeClock.h"
+#include "support/HostileEntries.h"
 #include "upgrade/Flashing.h"
 #include "upgrade/UpgradeEngine.h"
 #include "upgrade/VersionOrder.h"
@@ -175,9 +177,8 @@ private:
         writeDetails();
         const QString details = FDir.filePath(current + QStringLiteral("/DETAILS.txt"));
         if (unreadableDetails) {
-            // A file that opens but cannot be read, for root as for anyone.
-            QFile::remove(details);
-            QFile::link(QStringLiteral("/proc/self/mem"), details);
+            // A details file that is there but too large to be read.
+            writeWholeFile(details, QByteArray(DetailsFileMaxBytes + 1, ' '));
         }
         if (leaveFailFile)
             writeWholeFile(FDir.filePath(current + QStringLiteral("/Fail.txt")), QByteArray());
@@ -502,7 +503,7 @@ TEST_F(UpgradeEngineTest, FollowingWaitEndsWhenTheDriveIsBackSettleWaitSleepsIts
             run.clock.onSleep = nullptr;
         TUpgradeEngine &runEngine = run.engine;
         runEngine.setRestartWait(c.wait);
-        createEmptyFile(run.dir.filePath("A/START_BL.ACT"));
+        createEmptyFile(run.dir.filePath("A") + u'/', StartBootloaderFileName);
         const quint32 start = run.clock.now();
         runEngine.waitForRestart();
         const quint32 took = run.clock.now() - start;
@@ -524,4 +525,78 @@ TEST_F(UpgradeEngineTest, InvalidPackageIsRefusedByName)
     }
     usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
     EXPECT_NO_THROW(TUpgradeEngine::validatePackage(package));
+}
+
+// A drive that claims to be the probe's and holds, under the marker's or the
+// image's name in any letter case, an entry that is no regular file: the
+// upgrade stops with the entry's path and the reason, before any outcome
+// line, and nothing outside the drive is touched or created.
+TEST(UpgradeOnAHostileDrive, StopsAtTheEntryAndWritesNothingThroughIt)
+{
+    const struct
+    {
+        const char *onDrive;
+        bool markerWritten; // the entry takes the image's name: the marker went first
+    } names[] = {
+        {"START_BL.ACT", false},
+        {"start_bl.act", false},
+        {"upgrade.Hex", true},
+        {"UPGRADE.HEX", true},
+    };
+    for (const auto &n : names) {
+        for (const THostile kind : AllHostile) {
+            SCOPED_TRACE(std::string(n.onDrive) + ", " + nameOf(kind));
+            ProbeRun run;
+            const TOutside outside;
+            const QString entry = run.dir.filePath(QStringLiteral("A/") + QString::fromLatin1(n.onDrive));
+            ASSERT_TRUE(outside.plant(kind, entry));
+            QBuffer buffer;
+            buffer.setData(buildPackage(Image, QStringLiteral("App"), QStringLiteral("V1.10"),
+                                        QStringLiteral("QV58Link Mini"), QStringLiteral("2026-12-01 10:00")));
+            const TUpgradeFile package(buffer);
+            TQV58LinkConfig probe;
+            probe.setHICID(QStringLiteral("51563270"));
+            probe.setAppVersion(QStringLiteral("V1.9"));
+
+            const QString reason = kind == THostile::Folder ? fileReason::folder()
+                : kind == THostile::Fifo                     ? fileReason::special()
+                                                             : refusalReason(TEntryKind::Link, TFileUse::Write);
+            try {
+                run.engine.upgrade(package, probe);
+                ADD_FAILURE() << "no error";
+            } catch (const EFCreateError &e) {
+                EXPECT_EQ(e.message(), QStringLiteral("Cannot create file \"%1\". %2").arg(entry, reason));
+            }
+            EXPECT_EQ(run.report.lines.last(), QStringLiteral("Upgrade QV58-Link fireware ... "));
+            EXPECT_TRUE(outside.untouched());
+            QStringList expected{QStringLiteral("DETAILS.txt"), QString::fromLatin1(n.onDrive)};
+            if (n.markerWritten)
+                expected.append(StartBootloaderFileName);
+            expected.sort();
+            EXPECT_EQ(QDir(run.dir.filePath("A")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
+                                                             QDir::Name),
+                      expected);
+            EXPECT_TRUE(run.sim.imageIn.isEmpty());
+        }
+    }
+}
+
+TEST_F(UpgradeEngineTest, ImageThatDoesNotFitNamesTheFileAndTheShortfall)
+{
+    TFileWriter::setWriteLimiter([](const QString &fileName, qint64 size) {
+        return fileName.endsWith(ImageFileName) ? size - 7 : size;
+    });
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
+    try {
+        upgrade();
+        TFileWriter::setWriteLimiter(nullptr);
+        FAIL() << "no error";
+    } catch (const EFWriteError &e) {
+        TFileWriter::setWriteLimiter(nullptr);
+        EXPECT_EQ(e.message(), QStringLiteral("Cannot write file \"%1\". The device took only %2 of %3 bytes.")
+                                   .arg(dir.filePath("A/upgrade.Hex"))
+                                   .arg(Image.size() - 7)
+                                   .arg(Image.size()));
+    }
+    EXPECT_EQ(report.lines.last(), QStringLiteral("Upgrade QV58-Link fireware ... "));
 }
