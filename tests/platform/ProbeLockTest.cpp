@@ -110,7 +110,10 @@ TEST_F(ProbeLockTest, ThreadsThatTryAtOnceGetItOnce)
                 TProbeLock lock(Probe, folder());
                 start.arrive_and_wait();
                 const TProbeLock::TState state = lock.tryLock();
-                (state == TProbeLock::Held ? held : busy) += state == TProbeLock::Held || state == TProbeLock::Busy;
+                if (state == TProbeLock::Held)
+                    ++held;
+                else if (state == TProbeLock::Busy)
+                    ++busy;
                 // Hold on until every thread has tried.
                 tried.arrive_and_wait();
             });
