@@ -2,6 +2,8 @@
 
 #include "common/StrUtils.h"
 
+#include <utility>
+
 namespace {
 
 // The catalogue writes a line break inside a description as the four
@@ -57,4 +59,15 @@ int matchingLineIndex(int n, const QStringList &lines, const QString &hicId)
         }
     }
     return -1;
+}
+
+QList<TVersionInfo> entriesFor(const QString &hicId, const QStringList &lines)
+{
+    QList<TVersionInfo> entries;
+    for (const QString &line : lines) {
+        TVersionInfo info = parseVersionInfo(line);
+        if (sameText(info.HICID, hicId))
+            entries.append(std::move(info));
+    }
+    return entries;
 }

@@ -22,3 +22,7 @@ QStringList versionsFor(const QString &hicId, const QStringList &lines);
 // The index in lines of the n-th (from 0) line for hicId, or -1 when fewer
 // lines match.
 int matchingLineIndex(int n, const QStringList &lines, const QString &hicId);
+
+// The entries of the lines for hicId, in file order, duplicates kept: entry n
+// is the line matchingLineIndex(n, …) names, parsed. One walk over the lines.
+QList<TVersionInfo> entriesFor(const QString &hicId, const QStringList &lines);

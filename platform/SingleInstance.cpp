@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/RuntimeFolder.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -9,21 +11,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // How long a refused start waits to hand its request to the running copy.
 constexpr int HandOverTimeoutMs = 2000;
-
-bool isPrivateDirectory(const QByteArray &path)
-{
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0)
-        return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
 
 } // namespace
 
@@ -55,16 +48,7 @@ QString TSingleInstance::identity(const QString &executablePath)
 
 QString TSingleInstance::sessionDirectory()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isPrivateDirectory(QFile::encodeName(runtime)))
-        return runtime;
-
-    const QString fallback = QStringLiteral("/tmp/qv58link-%1").arg(::getuid());
-    const QByteArray path = QFile::encodeName(fallback);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return QString();
-    // A folder someone else made, or a link planted in its place, is not ours to use.
-    return isPrivateDirectory(path) ? fallback : QString();
+    return privateRuntimeFolder();
 }
 
 QString TSingleInstance::pathFor(const QString &suffix) const

@@ -22,8 +22,8 @@ public:
 
     // "Jcl" + the executable's full path, upper-cased, with every "/" made "_".
     static QString identity(const QString &executablePath);
-    // Where the lock and the listening socket live: $XDG_RUNTIME_DIR, or a
-    // private per-user folder under /tmp. Empty when neither can be used.
+    // Where the lock and the listening socket live: the user's private
+    // runtime folder (see privateRuntimeFolder). Empty when none can be had.
     static QString sessionDirectory();
 
     // True when this process may run; it then keeps the lock until it ends.

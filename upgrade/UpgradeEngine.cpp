@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
 #include "platform/FileSystem.h"
+#include "platform/ProbeLock.h"
 #include "probe/PartName.h"
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
@@ -163,6 +164,19 @@ void TUpgradeEngine::waitForRestart()
     }
 }
 
+// The followed identity, or the one the drive list gives the root the window
+// found; the root itself where the list cannot tell.
+QString TUpgradeEngine::lockIdentity(const QString &root)
+{
+    if (!FIdentity.isEmpty())
+        return FIdentity;
+    for (const TDriveInfo &drive : FDrives.drives()) {
+        if (drive.root == root && !drive.identity.isEmpty())
+            return drive.identity;
+    }
+    return root;
+}
+
 QString TUpgradeEngine::probeDriveOrReport()
 {
     // Without the probe's drive there is nowhere to write: a bare file name
@@ -203,6 +217,14 @@ bool TUpgradeEngine::flashProbe(const TUpgradeFile &package)
     QString root = probeDriveOrReport();
     if (root.isEmpty())
         return false;
+    // One writer per probe across the window and every command: held until
+    // the result has been judged, and let go on every way out.
+    TProbeLock lock(lockIdentity(root));
+    if (lock.tryLock() == TProbeLock::Busy) {
+        refuse(QStringLiteral("QV58-Link on %1 is being upgraded by another program; try again when it has finished")
+                   .arg(root));
+        return false;
+    }
     createEmptyFile(root, StartBootloaderFileName);
     waitForRestart();
 

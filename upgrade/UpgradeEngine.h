@@ -86,7 +86,8 @@ public:
     bool confirmVersion(const QString &probeVersion, const QString &packageVersion);
     // Writes the marker and the image, waiting for the probe after each, then
     // judges the result: no "Fail.txt", and the probe now reports the
-    // package's version.
+    // package's version. Holds the probe's lock (TProbeLock) meanwhile; a
+    // probe another writer holds is refused before anything is written.
     bool flashProbe(const TUpgradeFile &package);
 
     // The whole last step: package details, checks, flashing and the outcome
@@ -102,6 +103,7 @@ public:
 
 private:
     QString probeDriveOrReport();
+    QString lockIdentity(const QString &root);
     bool verifyVersion(const QString &root, const TUpgradeFile &package);
     void refuse(const QString &reason);
 

@@ -123,3 +123,53 @@ TEST_F(CatalogueLines, EachListPositionLeadsToItsOwnLine)
     EXPECT_EQ(parseVersionInfo(lines[matchingLineIndex(2, lines, "51563270")]).descript, "same version again");
     EXPECT_EQ(matchingLineIndex(0, {}, "51563270"), -1);
 }
+
+// The headless command takes the entries in one walk; it must give what the
+// window's per-position lookup gives, entry for entry.
+TEST(CatalogueEntries, OneWalkGivesWhatEachListPositionLeadsTo)
+{
+    const struct
+    {
+        const char *name;
+        QStringList lines;
+    } catalogues[] = {
+        {"empty", {}},
+        {"mixed models",
+         {"51563270_V1.0.0;first", "AB12_V9;other probe", "51563270_V1.1.0;second\\r\\nline",
+          "51563270 _V7;space after", " 51563270_V8;space before", "ab12_V10;other case"}},
+        {"duplicates", {"51563270_V1;a", "51563270_V1;b", "51563270_V1;a", "51563270_V1;a"}},
+        {"blank lines", {"", "51563270_V1;x", "", ""}},
+        {"bad lines",
+         {";", "_", "51563270", "51563270;", "51563270_;x", "_51563270_V1;y", "51563270_V2;d;e",
+          "51563270_V3 \\R\\N;z", "51563270_V4_beta"}},
+    };
+    const QString hicIds[] = {"51563270", "AB12", "ab12", "", "51563270 ", "nothing"};
+    for (const auto &catalogue : catalogues) {
+        for (const QString &hicId : hicIds) {
+            SCOPED_TRACE(std::string(catalogue.name) + " / \"" + hicId.toStdString() + "\"");
+            const QList<TVersionInfo> entries = entriesFor(hicId, catalogue.lines);
+            const qsizetype count = versionsFor(hicId, catalogue.lines).size();
+            ASSERT_EQ(entries.size(), count);
+            for (int n = 0; n < count; ++n) {
+                const int line = matchingLineIndex(n, catalogue.lines, hicId);
+                const TVersionInfo expected = parseVersionInfo(catalogue.lines.at(line));
+                EXPECT_EQ(entries[n].HICID, expected.HICID) << "entry " << n;
+                EXPECT_EQ(entries[n].version, expected.version) << "entry " << n;
+                EXPECT_EQ(entries[n].descript, expected.descript) << "entry " << n;
+                EXPECT_EQ(entries[n].fileName, expected.fileName) << "entry " << n;
+            }
+        }
+    }
+}
+
+TEST(CatalogueEntries, KeepsFileOrderAndEveryDuplicateLine)
+{
+    const QStringList lines{"51563270_V1;a", "AB12_V1;other", "51563270_V1;b", "", "51563270_V0;c\\r\\nd"};
+    const QList<TVersionInfo> entries = entriesFor("51563270", lines);
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0].descript, "a");
+    EXPECT_EQ(entries[1].descript, "b");
+    EXPECT_EQ(entries[2].descript, "c\r\nd");
+    EXPECT_EQ(entries[2].fileName, "51563270_V0");
+    EXPECT_TRUE(entriesFor("nothing", lines).isEmpty());
+}

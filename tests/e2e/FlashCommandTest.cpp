@@ -1,9 +1,20 @@
 #include "UpgradeRunFixture.h"
 
+#include "package/UpgradeFile.h"
+#include "platform/Clock.h"
+#include "platform/DriveList.h"
+#include "platform/ProbeLock.h"
+#include "probe/ProbeDrive.h"
+#include "probe/QV58LinkConfig.h"
+#include "upgrade/UpgradeEngine.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +85,19 @@ protected:
     }
 
     QString root(const QString &name) const { return drive(name) + u'/'; }
+
+    // A drive of the tool's list that holds just the given details file; no
+    // probe answers on it.
+    void addDrive(const QString &name, const QByteArray &details)
+    {
+        QDir().mkpath(drive(name));
+        writeWholeFile(drive(name) + QStringLiteral("/DETAILS.txt"), details);
+        names.append(name);
+        QStringList folders;
+        for (const QString &n : names)
+            folders.append(drive(n));
+        qputenv("QV58LINK_DRIVES", folders.join(u':').toUtf8());
+    }
 
     // Nothing beside the probes' own folders, and nothing in the working folder.
     void expectNothingAstray() const
@@ -226,4 +250,166 @@ TEST_F(FlashCommand, ExitCodesForBadCommandLinesAndNoProbe)
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());
         EXPECT_EQ(flash(c.arguments).code, c.code);
     }
+}
+
+namespace {
+
+// Terminal controls that must never reach a terminal raw: ESC, BEL and the
+// C1 control CSI (U+009B) in UTF-8.
+bool holdsControls(const QByteArray &text)
+{
+    return text.contains('\x1b') || text.contains('\x07') || text.contains("\xc2\x9b");
+}
+
+} // namespace
+
+// Texts from a drive, the catalogue and the download on their way to a
+// terminal: shown with their controls escaped, in the drive list, the
+// versions, the progress lines and the errors alike. JSON keeps them as they are.
+TEST_F(FlashCommand, ControlCharactersNeverReachTheTerminalRaw)
+{
+    addDrive("A", "HIC ID: 51563270\r\nQV58-LINK Mode: Inter\x1b]0;evil\x07" "face\r\nInterface Version: V1.9\r\n"
+                  "Bootloader Version: B1.2\r\n");
+    addDrive("B\x1b[31m", "HIC ID: 51560059\r\nQV58-LINK Mode: Interface\r\n");
+    writeCatalogue("51563270_V1.11\x1b[2J;Clears\xc2\x9bthe\\r\\nscreen\r\n51563270_V1.10;Faster SWD\r\n");
+
+    const Finished list = flash({"list"});
+    EXPECT_EQ(list.code, 0) << list.err.toStdString();
+    EXPECT_FALSE(holdsControls(list.out)) << list.out.toStdString();
+    const QString listed = QString::fromUtf8(list.out);
+    EXPECT_TRUE(listed.contains(root("A") + "  HIC ID 51563270  QV58Link Mini  mode Inter\\x1b]0;evil\\x07face  "
+                                            "interface V1.9  bootloader B1.2\n"))
+        << list.out.toStdString();
+    EXPECT_TRUE(listed.contains(drive("B") + "\\x1b[31m/  HIC ID 51560059")) << list.out.toStdString();
+
+    const Finished json = flash({"list", "--json"});
+    EXPECT_EQ(arrayOf(json).at(0).toObject().value("mode").toString(), "Inter\x1b]0;evil\x07" "face");
+
+    const Finished versions = flash({"versions"});
+    EXPECT_EQ(versions.code, 0) << versions.err.toStdString();
+    EXPECT_FALSE(holdsControls(versions.out)) << versions.out.toStdString();
+    EXPECT_EQ(versions.out.toStdString(),
+              "V1.11\\x1b[2J  51563270_V1.11\\x1b[2J.dat  Clears\\x9bthe screen\n"
+              "V1.10  51563270_V1.10.dat  Faster SWD\n");
+
+    // The entry names a package the site does not have: the download lines
+    // and the failure carry the name.
+    const Finished install = flash({"install", "--version", "V1.11\x1b[2J"});
+    EXPECT_EQ(install.code, 1) << install.out.toStdString() << install.err.toStdString();
+    EXPECT_FALSE(holdsControls(install.out)) << install.out.toStdString();
+    EXPECT_FALSE(holdsControls(install.err)) << install.err.toStdString();
+    EXPECT_TRUE(install.out.contains("51563270_V1.11\\x1b[2J.dat: ")) << install.out.toStdString();
+    EXPECT_TRUE(install.out.contains(root("A").toUtf8() + ": fail: ")) << install.out.toStdString();
+}
+
+// A drive whose details cannot be read (reading it fails with an I/O error)
+// is named with its reason; the probes beside it are still served.
+TEST_F(FlashCommand, ABadDriveDoesNotHideTheOthers)
+{
+    QDir().mkpath(drive("Bad"));
+    ASSERT_EQ(::symlink("/proc/self/mem", QFile::encodeName(drive("Bad") + "/DETAILS.txt").constData()), 0);
+    names.append("Bad");
+    addDrive("Good", "HIC ID: 51563270\r\nQV58-LINK Mode: Interface\r\nInterface Version: V1.9\r\n");
+
+    const QByteArray named = (QStringLiteral("qv58link-flash: ") + root("Bad") + ": not a probe: ").toUtf8();
+    const Finished list = flash({"list"});
+    EXPECT_EQ(list.code, 0) << list.err.toStdString();
+    EXPECT_TRUE(list.out.startsWith(root("Good").toUtf8() + "  HIC ID 51563270")) << list.out.toStdString();
+    EXPECT_EQ(list.out.count('\n'), 1) << list.out.toStdString();
+    EXPECT_TRUE(list.err.contains(named + "Cannot open file \"")) << list.err.toStdString();
+
+    const Finished versions = flash({"versions", "--json"});
+    EXPECT_EQ(versions.code, 0) << versions.err.toStdString();
+    EXPECT_EQ(arrayOf(versions).size(), 2);
+    EXPECT_TRUE(versions.err.contains(named)) << versions.err.toStdString();
+
+    const Finished json = flash({"list", "--json"});
+    ASSERT_EQ(arrayOf(json).size(), 1);
+    EXPECT_EQ(arrayOf(json).at(0).toObject().value("drive").toString(), root("Good"));
+}
+
+namespace {
+
+// The user's private runtime folder for this test and the tools it starts.
+class ScopedRuntimeFolder
+{
+public:
+    ScopedRuntimeFolder()
+        : FWasSet(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
+        , FOld(qgetenv("XDG_RUNTIME_DIR"))
+    {
+        ::chmod(QFile::encodeName(FDir.path()).constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(FDir.path()));
+    }
+    ~ScopedRuntimeFolder()
+    {
+        if (FWasSet)
+            qputenv("XDG_RUNTIME_DIR", FOld);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
+    }
+    QStringList files() const { return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+
+private:
+    QTemporaryDir FDir;
+    bool FWasSet;
+    QByteArray FOld;
+};
+
+class CollectedLog final : public IUpgradeReport
+{
+public:
+    void addLog(const QString &text, bool replaceLast) override
+    {
+        if (replaceLast && !lines.isEmpty())
+            lines.removeLast();
+        lines.append(text);
+    }
+    bool confirmOlder(const QString &) override { return false; }
+
+    QStringList lines;
+};
+
+} // namespace
+
+// Whoever holds a probe, the command and the window's engine (which follows
+// no identity of its own) are both refused before they write anything.
+TEST_F(FlashCommand, OneWriterPerProbe)
+{
+    ScopedRuntimeFolder runtime;
+    startProbe("A", {"--app-version", "V1.9", "--new-version", "V1.10"});
+    const QString busy = QStringLiteral(
+        "QV58-Link on %1 is being upgraded by another program; try again when it has finished").arg(root("A"));
+
+    TProbeLock holder(root("A"));
+    ASSERT_EQ(holder.tryLock(), TProbeLock::Held);
+
+    const Finished refused = flash({"install", "--json"});
+    EXPECT_EQ(refused.code, 1) << refused.err.toStdString();
+    const QJsonObject result = arrayOf(refused).at(0).toObject();
+    EXPECT_EQ(result.value("result").toString(), "fail");
+    EXPECT_EQ(result.value("message").toString(), busy);
+    EXPECT_TRUE(refused.err.contains(("Error: " + busy).toUtf8())) << refused.err.toStdString();
+
+    CollectedLog log;
+    TFolderDriveList drives(drive("A"));
+    TUpgradeEngine window(log, drives, Clock::instance());
+    TQV58LinkConfig details;
+    ASSERT_TRUE(readProbeDetails(root("A") + DetailsLoadName, details));
+    EXPECT_FALSE(window.upgrade(TUpgradeFile(sitePath("51563270_V1.10.dat")), details));
+    EXPECT_EQ(window.outcome().message, busy);
+    EXPECT_EQ(log.lines.mid(log.lines.size() - 3),
+              (QStringList{"Result", "    Error: " + busy, "Upgrade QV58-Link fireware fail!"}));
+
+    EXPECT_EQ(QDir(drive("A")).entryList(QDir::Files), QStringList{"DETAILS.txt"});
+    EXPECT_TRUE(probes.front()->lines().filter(QStringLiteral("seen ")).isEmpty());
+
+    // Once the holder lets go the probe is flashed, and no lock is left behind.
+    holder.unlock();
+    const Finished done = flash({"install", "--json"});
+    EXPECT_EQ(done.code, 0) << done.out.toStdString() << done.err.toStdString();
+    EXPECT_EQ(probes.front()->waitFor("image "),
+              QStringLiteral("image bytes=%1 md5=%2").arg(mini.size()).arg(md5Of(mini)));
+    EXPECT_TRUE(runtime.files().isEmpty()) << runtime.files().join(u' ').toStdString();
+    expectNothingAstray();
 }

@@ -10,6 +10,7 @@
 #include "package/UpgradeFile.h"
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
+#include "platform/RuntimeFolder.h"
 #include "probe/PartName.h"
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
@@ -23,9 +24,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -41,7 +44,51 @@ QString messageOf(const std::exception &error)
 {
     if (const auto *own = dynamic_cast<const Exception *>(&error))
         return own->message();
+    if (dynamic_cast<const std::bad_alloc *>(&error))
+        return QStringLiteral("Out of memory.");
     return QString::fromUtf8(error.what());
+}
+
+QString messageOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return messageOf(e);
+    } catch (...) {
+        return QStringLiteral("Unknown error.");
+    }
+}
+
+// A text from a drive, the catalogue or a package as a terminal may see it:
+// C0 controls, DEL and C1 controls written as escapes (\t, \n, \r, else
+// \x1b and the like), as ls and git do, so a value can neither move the
+// cursor nor send the terminal commands. Backslashes stay as they are.
+QString shown(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code >= 0x20 && code != 0x7f && (code < 0x80 || code > 0x9f)) {
+            result += c;
+            continue;
+        }
+        switch (code) {
+        case u'\t':
+            result += QStringLiteral("\\t");
+            break;
+        case u'\n':
+            result += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            result += QStringLiteral("\\r");
+            break;
+        default:
+            result += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return result;
 }
 
 struct TProbe
@@ -50,23 +97,25 @@ struct TProbe
     TQV58LinkConfig details;
 };
 
-// Every probe drive, in discovery order, with its details.
-QList<std::shared_ptr<TProbe>> findProbes(IDriveList &drives)
+// Every probe drive, in discovery order, with its details. A drive whose
+// details cannot be read is named on err and passed over: the others go on.
+QList<std::shared_ptr<TProbe>> findProbes(IDriveList &drives, QTextStream &err)
 {
     drives.mountCandidates(holdsProbeDetails);
     QList<std::shared_ptr<TProbe>> probes;
     for (const TDriveInfo &drive : drives.drives()) {
         if (drive.type != TDriveType::Removable || !holdsProbeDetails(drive.root))
             continue;
-        auto probe = std::make_shared<TProbe>();
-        probe->drive = drive;
         try {
-            if (!readProbeDetails(drive.root + DetailsLoadName, probe->details))
-                continue;
-        } catch (const Exception &) {
-            continue; // vanished or unreadable between the look and the read
+            auto probe = std::make_shared<TProbe>();
+            probe->drive = drive;
+            if (readProbeDetails(drive.root + DetailsLoadName, probe->details))
+                probes.append(probe);
+        } catch (...) {
+            err << "qv58link-flash: " << shown(drive.root) << ": not a probe: "
+                << shown(messageOf(std::current_exception())) << "\n";
+            err.flush();
         }
-        probes.append(probe);
     }
     return probes;
 }
@@ -148,9 +197,9 @@ TOptions parseOptions(const QStringList &arguments)
 }
 
 // The probes the options name: one by --probe, all with --all, else the first.
-QList<std::shared_ptr<TProbe>> chosenProbes(const TOptions &options, IDriveList &drives)
+QList<std::shared_ptr<TProbe>> chosenProbes(const TOptions &options, IDriveList &drives, QTextStream &err)
 {
-    QList<std::shared_ptr<TProbe>> probes = findProbes(drives);
+    QList<std::shared_ptr<TProbe>> probes = findProbes(drives, err);
     if (!options.probe.isEmpty()) {
         const QString root = rootOf(options.probe);
         for (const auto &probe : probes) {
@@ -182,14 +231,7 @@ public:
         return FLines;
     }
 
-    QList<TVersionInfo> entriesFor(const QString &hicId)
-    {
-        QList<TVersionInfo> entries;
-        const qsizetype count = versionsFor(hicId, lines()).size();
-        for (int n = 0; n < count; ++n)
-            entries.append(parseVersionInfo(lines().at(matchingLineIndex(n, lines(), hicId))));
-        return entries;
-    }
+    QList<TVersionInfo> entriesFor(const QString &hicId) { return ::entriesFor(hicId, lines()); }
 
 private:
     THTTPClient &FHttp;
@@ -205,7 +247,7 @@ void printJson(QTextStream &out, const QJsonArray &array)
 
 int runList(const TOptions &options, QTextStream &out, QTextStream &err)
 {
-    const QList<std::shared_ptr<TProbe>> probes = findProbes(driveList());
+    const QList<std::shared_ptr<TProbe>> probes = findProbes(driveList(), err);
     if (options.json) {
         QJsonArray array;
         for (const auto &probe : probes) {
@@ -218,8 +260,9 @@ int runList(const TOptions &options, QTextStream &out, QTextStream &err)
     } else {
         for (const auto &probe : probes) {
             const TQV58LinkConfig &d = probe->details;
-            out << probe->drive.root << "  HIC ID " << d.HICID() << "  " << partNameOf(d.HICID()) << "  mode "
-                << d.mode() << "  interface " << d.appVersion() << "  bootloader " << d.bootVersion() << "\n";
+            out << shown(probe->drive.root) << "  HIC ID " << shown(d.HICID()) << "  " << shown(partNameOf(d.HICID()))
+                << "  mode " << shown(d.mode()) << "  interface " << shown(d.appVersion()) << "  bootloader "
+                << shown(d.bootVersion()) << "\n";
         }
         out.flush();
     }
@@ -232,7 +275,7 @@ int runList(const TOptions &options, QTextStream &out, QTextStream &err)
 
 int runVersions(const TOptions &options, QTextStream &out, QTextStream &err)
 {
-    const QList<std::shared_ptr<TProbe>> probes = chosenProbes(options, driveList());
+    const QList<std::shared_ptr<TProbe>> probes = chosenProbes(options, driveList(), err);
     if (probes.isEmpty()) {
         err << "qv58link-flash: QV58-Link not detected, please check if it is connected\n";
         return feNoProbe;
@@ -247,9 +290,10 @@ int runVersions(const TOptions &options, QTextStream &out, QTextStream &err)
                                      {"descript", entry.descript}});
         printJson(out, array);
     } else {
+        // One line per entry: the description's own line breaks become blanks.
         for (const TVersionInfo &entry : entries)
-            out << entry.version << "  " << entry.fileName << ".dat  " << QString(entry.descript).replace(u'\n', u' ')
-                << "\n";
+            out << shown(entry.version) << "  " << shown(entry.fileName) << ".dat  "
+                << shown(QString(entry.descript).replace(QStringLiteral("\r\n"), QStringLiteral(" "))) << "\n";
         out.flush();
     }
     return feOk;
@@ -263,9 +307,11 @@ public:
     TProgressBoard(QTextStream &out, bool terminal, const QStringList &drives)
         : FOut(out)
         , FTerminal(terminal)
-        , FDrives(drives)
         , FStates(drives.size())
     {
+        // The board's own escape sequences are the only ones it writes.
+        for (const QString &drive : drives)
+            FDrives.append(shown(drive));
         if (FTerminal) {
             for (const QString &drive : FDrives)
                 FOut << drive << "  waiting\n";
@@ -284,9 +330,9 @@ public:
     void show(int probe, const QString &text)
     {
         const std::lock_guard lock(FMutex);
-        FStates[probe] = text;
+        FStates[probe] = shown(text);
         if (!FTerminal) {
-            FOut << FDrives.at(probe) << ": " << text << "\n";
+            FOut << FDrives.at(probe) << ": " << FStates.at(probe) << "\n";
         } else {
             // Back to the first probe's line, then every line afresh.
             FOut << "\x1b[" << FDrives.size() << "F";
@@ -343,17 +389,14 @@ struct TResult
     QString versionAfter;
 };
 
-// A package, downloaded or read once, shared by every probe that takes it.
-struct TPackage
-{
-    QByteArray bytes;
-    QString mode;
-};
+// A package, downloaded or read and deciphered once, shared by every probe
+// that takes it: the engines only read it, from their own threads.
+using TPackage = std::shared_ptr<const TUpgradeFile>;
 
 int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool terminal)
 {
     IDriveList &drives = driveList();
-    const QList<std::shared_ptr<TProbe>> probes = chosenProbes(options, drives);
+    const QList<std::shared_ptr<TProbe>> probes = chosenProbes(options, drives, err);
     if (probes.isEmpty()) {
         err << "qv58link-flash: QV58-Link not detected, please check if it is connected\n";
         return feNoProbe;
@@ -361,8 +404,8 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
     QTextStream &events = options.json ? err : out;
 
     QList<TResult> results(probes.size());
-    QList<std::shared_ptr<TPackage>> chosen(probes.size());
-    std::map<QString, std::shared_ptr<TPackage>> packages; // by file name or path
+    QList<TPackage> chosen(probes.size());
+    std::map<QString, TPackage> packages; // by file name or path
     THTTPClient http;
     TCatalogue catalogue(http);
 
@@ -371,11 +414,12 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
         if (!slot) {
             QBuffer buffer;
             buffer.setData(read());
-            buffer.open(QIODevice::ReadWrite);
-            TUpgradeEngine::validatePackage(buffer);
-            slot = std::make_shared<TPackage>();
-            slot->bytes = buffer.data();
-            slot->mode = TUpgradeFile(buffer).mode();
+            buffer.open(QIODevice::ReadOnly);
+            auto file = std::make_shared<const TUpgradeFile>(buffer);
+            // The window's step 1 says the same of a package it refuses.
+            if (!file->valid())
+                throw Exception(QStringLiteral("Invalid upgrade file!"));
+            slot = std::move(file);
         }
         return slot;
     };
@@ -411,16 +455,16 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
                 qint64 total = 0;
                 http.OnWorkBegin = [&](THTTPClient &, TWorkMode, qint64 max) {
                     total = max;
-                    events << fileName << ": " << downloadText::begin(total) << "\n";
+                    events << shown(fileName) << ": " << downloadText::begin(total) << "\n";
                     events.flush();
                 };
                 http.OnWork = [&](THTTPClient &, TWorkMode, qint64 count) {
                     if (count == total) {
-                        events << fileName << ": " << downloadText::progress(count, total) << "\n";
+                        events << shown(fileName) << ": " << downloadText::progress(count, total) << "\n";
                         events.flush();
                     }
                 };
-                events << fileName << ": " << downloadText::announce() << "\n";
+                events << shown(fileName) << ": " << downloadText::announce() << "\n";
                 events.flush();
                 http.setContentType(QStringLiteral("application/x-www-form-urlencoded"));
                 http.Get(upgradeFileUrl(fileName), buffer);
@@ -428,9 +472,16 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
                 http.OnWork = nullptr;
                 return buffer.data();
             });
-        } catch (const std::exception &error) {
-            results[i].message = messageOf(error);
+        } catch (...) {
+            results[i].message = messageOf(std::current_exception());
         }
+    }
+
+    // Flashing unguarded is what the window does too; the user hears of it once.
+    if (privateRuntimeFolder().isEmpty()) {
+        err << "qv58link-flash: warning: no private runtime folder can be used for the probe locks, so nothing keeps "
+               "another program from flashing the same probe at the same time\n";
+        err.flush();
     }
 
     QStringList roots;
@@ -448,25 +499,22 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
         threads.emplace_back([&, i] {
             const TProbe &probe = *probes.at(i);
             TResult &result = results[i];
-            const std::shared_ptr<TPackage> package = chosen.at(i);
-            result.versionBefore = sameText(package->mode, QStringLiteral("App")) ? probe.details.appVersion()
-                                                                                   : probe.details.bootVersion();
-            TProbeReport report(board, int(i), options.allowOlder);
-            TUpgradeEngine engine(report, drives, Clock::instance());
-            engine.setProbeIdentity(probe.drive.identity);
-            engine.setRestartWait(TRestartWait::Follow);
+            const TUpgradeFile &package = *chosen.at(i);
+            // Nothing may leave a probe's thread: it would end the whole run.
             try {
-                QBuffer buffer;
-                buffer.setData(package->bytes);
-                buffer.open(QIODevice::ReadOnly);
+                result.versionBefore = sameText(package.mode(), QStringLiteral("App")) ? probe.details.appVersion()
+                                                                                         : probe.details.bootVersion();
+                TProbeReport report(board, int(i), options.allowOlder);
+                TUpgradeEngine engine(report, drives, Clock::instance());
+                engine.setProbeIdentity(probe.drive.identity);
+                engine.setRestartWait(TRestartWait::Follow);
                 engine.logTargetInfo(probe.details);
-                const TUpgradeFile file(buffer);
-                result.ok = engine.upgrade(file, probe.details);
+                result.ok = engine.upgrade(package, probe.details);
                 result.message = engine.outcome().message;
                 result.versionAfter = engine.outcome().versionAfter;
-            } catch (const std::exception &error) {
+            } catch (...) {
                 result.ok = false;
-                result.message = messageOf(error);
+                result.message = messageOf(std::current_exception());
                 board.show(int(i), QStringLiteral("fail: ") + result.message);
             }
         });
@@ -521,7 +569,7 @@ int runFlashCommand(const QStringList &arguments, QTextStream &out, QTextStream 
     try {
         options = parseOptions(arguments);
     } catch (const TUsageError &error) {
-        err << "qv58link-flash: " << error.text << "\n" << flashUsage();
+        err << "qv58link-flash: " << shown(error.text) << "\n" << flashUsage();
         return feUsage;
     }
     try {
@@ -530,8 +578,8 @@ int runFlashCommand(const QStringList &arguments, QTextStream &out, QTextStream 
         if (options.command == QLatin1String("versions"))
             return runVersions(options, out, err);
         return runInstall(options, out, err, terminal);
-    } catch (const std::exception &error) {
-        err << "qv58link-flash: " << messageOf(error) << "\n";
+    } catch (...) {
+        err << "qv58link-flash: " << shown(messageOf(std::current_exception())) << "\n";
         return feFailed;
     }
 }
