@@ -56,6 +56,11 @@ private:
 
 namespace fileReason {
 
+QString otherNames()
+{
+    return QStringLiteral("It has other names (hard links); only a file of its own is written on the probe's drive.");
+}
+
 QString folder()
 {
     return QStringLiteral("It is a folder, not a regular file.");
@@ -162,6 +167,10 @@ TFileWriter::TFileWriter(const QString &fileName, int handle)
     const QString refusal = notRegularReason(info);
     if (!refusal.isEmpty())
         refuse(refusal);
+    // A FAT volume has no hard links; on a folder standing in for a drive a
+    // second name could be a file of the user's elsewhere on the same disk.
+    if (info.st_nlink > 1)
+        refuse(fileReason::otherNames());
     if (::ftruncate(FHandle, 0) != 0)
         refuse(systemReason(errno));
 }

@@ -25,6 +25,7 @@ namespace fileReason {
 QString folder();
 QString special();
 QString tooLarge(qint64 maxBytes);
+QString otherNames();
 } // namespace fileReason
 
 // Creates a file, or empties an existing one, and writes it unbuffered so a
@@ -35,8 +36,8 @@ public:
     // Raises EFCreateError with the system's reason.
     explicit TFileWriter(const QString &fileName);
     // Takes over handle, a file the caller has opened for writing without
-    // emptying it: anything but a regular file is refused (and closed) before
-    // it is emptied. Raises EFCreateError.
+    // emptying it: anything but a regular file of one name is refused (and
+    // closed) before it is emptied. Raises EFCreateError.
     TFileWriter(const QString &fileName, int handle);
     TFileWriter(TFileWriter &&other) noexcept;
     ~TFileWriter();

@@ -172,6 +172,7 @@ TEST(CreateFileInRoot, RefusesEveryEntryThatIsNotARegularFile)
             ASSERT_TRUE(outside.plant(kind, entry));
             const QString reason = kind == THostile::Folder ? fileReason::folder()
                 : kind == THostile::Fifo                     ? fileReason::special()
+                : kind == THostile::HardLink                 ? fileReason::otherNames()
                                                              : refusalReason(TEntryKind::Link, TFileUse::Write);
             try {
                 TFileWriter writer = createFileInRoot(root, QString::fromLatin1(n.name));

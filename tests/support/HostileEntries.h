@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // A drive that only claims to be the probe's may hold, under one of the
 // tool's names, an entry that is no regular file and leads elsewhere.
@@ -18,10 +19,12 @@ enum class THostile {
     Fifo,
     Folder,
     LinkToDevice, // a link to /dev/null
+    HardLink,     // a second name of the file outside (same file system)
 };
 
 inline constexpr THostile AllHostile[] = {THostile::LinkToVictim, THostile::DanglingLink, THostile::Fifo,
-                                          THostile::Folder, THostile::LinkToDevice};
+                                          THostile::Folder, THostile::LinkToDevice,
+                                          THostile::HardLink};
 
 inline const char *nameOf(THostile kind)
 {
@@ -36,6 +39,8 @@ inline const char *nameOf(THostile kind)
         return "folder";
     case THostile::LinkToDevice:
         return "link to /dev/null";
+    case THostile::HardLink:
+        return "hard link to a file outside";
     }
     return "?";
 }
@@ -83,6 +88,8 @@ public:
             return QDir().mkdir(path);
         case THostile::LinkToDevice:
             return QFile::link(QStringLiteral("/dev/null"), path);
+        case THostile::HardLink:
+            return ::link(QFile::encodeName(victim()).constData(), QFile::encodeName(path).constData()) == 0;
         }
         return false;
     }

@@ -560,6 +560,7 @@ TEST(UpgradeOnAHostileDrive, StopsAtTheEntryAndWritesNothingThroughIt)
 
             const QString reason = kind == THostile::Folder ? fileReason::folder()
                 : kind == THostile::Fifo                     ? fileReason::special()
+                : kind == THostile::HardLink                 ? fileReason::otherNames()
                                                              : refusalReason(TEntryKind::Link, TFileUse::Write);
             try {
                 run.engine.upgrade(package, probe);

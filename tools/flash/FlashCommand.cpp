@@ -1,9 +1,11 @@
 #include "tools/flash/FlashCommand.h"
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/DownloadLimits.h"
 #include "catalogue/DownloadLocation.h"
 #include "catalogue/HTTPClient.h"
 #include "catalogue/VersionInfo.h"
+#include "common/ErrorText.h"
 #include "common/Exceptions.h"
 #include "common/FileIO.h"
 #include "common/StrUtils.h"
@@ -42,11 +44,7 @@ struct TUsageError
 
 QString messageOf(const std::exception &error)
 {
-    if (const auto *own = dynamic_cast<const Exception *>(&error))
-        return own->message();
-    if (dynamic_cast<const std::bad_alloc *>(&error))
-        return QStringLiteral("Out of memory.");
-    return QString::fromUtf8(error.what());
+    return userMessageOf(error);
 }
 
 QString messageOf(const std::exception_ptr &error)
@@ -104,8 +102,17 @@ QList<std::shared_ptr<TProbe>> findProbes(IDriveList &drives, QTextStream &err)
     drives.mountCandidates(holdsProbeDetails);
     QList<std::shared_ptr<TProbe>> probes;
     for (const TDriveInfo &drive : drives.drives()) {
-        if (drive.type != TDriveType::Removable || !holdsProbeDetails(drive.root))
+        if (drive.type != TDriveType::Removable)
             continue;
+        if (!holdsProbeDetails(drive.root)) {
+            // A link or a special file under the details file's name: say so.
+            const QString refusal = probeDetailsRefusal(drive.root);
+            if (!refusal.isEmpty()) {
+                err << "qv58link-flash: " << shown(drive.root) << ": not a probe: " << shown(refusal) << "\n";
+                err.flush();
+            }
+            continue;
+        }
         try {
             auto probe = std::make_shared<TProbe>();
             probe->drive = drive;
@@ -431,7 +438,7 @@ int runInstall(const TOptions &options, QTextStream &out, QTextStream &err, bool
         try {
             if (!options.package.isEmpty()) {
                 const QString path = QFileInfo(options.package).absoluteFilePath();
-                chosen[i] = fetch(path, [&] { return readWholeFile(path); });
+                chosen[i] = fetch(path, [&] { return readWholeFile(path, downloadLimits::PackageBytes); });
                 continue;
             }
             const QList<TVersionInfo> entries = catalogue.entriesFor(probe.details.HICID());
