@@ -1,9 +1,18 @@
-# qv58_library(<target> [PUBLIC_LIBS …] [PRIVATE_LIBS …])
-# One static library from the .cpp and .h files of the current folder.
+# qv58_library(<target> [FOLDERS …] [PUBLIC_LIBS …] [PRIVATE_LIBS …])
+# One static library from the .cpp and .h files of the current folder, and of
+# its subfolders named in FOLDERS: the caller names those of the operating
+# system it builds for, so that each system's code stays out of the others'.
 function(qv58_library target)
-    cmake_parse_arguments(L "" "" "PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS
-        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+    cmake_parse_arguments(L "" "" "FOLDERS;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    set(patterns)
+    foreach(dir ${CMAKE_CURRENT_SOURCE_DIR} ${L_FOLDERS})
+        cmake_path(ABSOLUTE_PATH dir BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+        if(NOT IS_DIRECTORY ${dir})
+            message(FATAL_ERROR "qv58_library(${target}): no folder ${dir}")
+        endif()
+        list(APPEND patterns ${dir}/*.cpp ${dir}/*.h ${dir}/*.qrc)
+    endforeach()
+    file(GLOB sources CONFIGURE_DEPENDS ${patterns})
     list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
     set(cpp ${sources})
     list(FILTER cpp INCLUDE REGEX "\\.cpp$")

@@ -9,7 +9,7 @@
 #include "package/PackageBuilder.h"
 #include "package/UpgradeFile.h"
 #include "platform/Clock.h"
-#include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "probe/QV58LinkConfig.h"
 #include "probe/ProbeDrive.h"
 #include "upgrade/UpgradeEngine.h"

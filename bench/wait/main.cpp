@@ -14,7 +14,7 @@
 #include "SysfsTree.h"
 
 #include "platform/Clock.h"
-#include "platform/DriveList.h"
+#include "platform/linux/SystemDriveList.h"
 #include "probe/ProbeDrive.h"
 
 #include <QCoreApplication>

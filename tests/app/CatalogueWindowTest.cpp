@@ -4,7 +4,7 @@
 #include "app/wMain.h"
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
-#include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "probe/QV58LinkConfig.h"
 #include "support/ScriptedMessageBoxes.h"
 

@@ -4,7 +4,7 @@
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
 #include "package/UpgradeFile.h"
-#include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "probe/QV58LinkConfig.h"
 #include "support/FakeClock.h"
 #include "support/FilesAsNobody.h"

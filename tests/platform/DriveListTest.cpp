@@ -1,4 +1,7 @@
 #include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
+#include "platform/linux/MountTable.h"
+#include "platform/linux/SystemDriveList.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 // Runs in a mount namespace of its own, so it needs root and touches nothing
 // outside this process; it is its own executable for that reason.
 
-#include "platform/DriveList.h"
+#include "platform/linux/SystemDriveList.h"
 
 #include <QDir>
 #include <QFile>

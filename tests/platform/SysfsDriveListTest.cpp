@@ -4,7 +4,7 @@
 
 #include "SysfsTree.h"
 
-#include "platform/DriveList.h"
+#include "platform/linux/SystemDriveList.h"
 
 #include <QDir>
 

@@ -1,5 +1,5 @@
-#include "platform/DriveList.h"
-#include "platform/UDisks2Automounter.h"
+#include "platform/linux/SystemDriveList.h"
+#include "platform/linux/UDisks2Automounter.h"
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
 #include "support/FakeClock.h"

@@ -1,7 +1,8 @@
 #include "DetailsTestSupport.h"
 
 #include "common/Exceptions.h"
-#include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
+#include "platform/linux/SystemDriveList.h"
 #include "probe/ProbeDrive.h"
 #include "platform/FileSystem.h"
 #include "probe/QV58LinkConfigFile.h"

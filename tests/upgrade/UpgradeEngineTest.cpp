@@ -2,7 +2,7 @@
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
 #include "package/UpgradeFile.h"
-#include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "platform/FileSystem.h"
 #include "probe/QV58LinkConfig.h"
 #include "probe/QV58LinkConfigFile.h"

@@ -1,4 +1,4 @@
-#include "platform/UDisks2Automounter.h"
+#include "platform/linux/UDisks2Automounter.h"
 
 #include "platform/Clock.h"
 

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/DriveList.h"
+
+// Folders standing in for drives, written as QV58LINK_DRIVES is: paths
+// separated by ":". Each is a removable drive while its folder exists, so a
+// simulated probe "unplugs" by removing its folder; its identity is the folder.
+class TFolderDriveList final : public IDriveList
+{
+public:
+    explicit TFolderDriveList(const QString &folders = QString());
+
+    QList<TDriveInfo> drives() override;
+
+private:
+    QStringList FRoots;
+};
