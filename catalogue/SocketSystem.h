@@ -1,7 +1,7 @@
 #pragma once
 
-// The system's side of the download client's connection; only
-// catalogue/HTTPClient.cpp includes this.
+// The system's side of the download client's connection; nothing outside
+// the catalogue folder includes this.
 
 #include <QString>
 #include <QtGlobal>
@@ -20,5 +20,8 @@ bool hasPeer(curl_socket_t socket);
 
 // Told once a buffer has grown to take a large body; a hint, never required.
 void adviseLargeBuffer(char *data, qsizetype capacity);
+
+// Reads a dotted IPv4 address as the system does, in host byte order.
+bool parseIPv4(const QString &text, quint32 &address);
 
 } // namespace socketSystem

@@ -1,5 +1,6 @@
 #include "catalogue/SocketSystem.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <sys/mman.h>
@@ -38,6 +39,15 @@ void adviseLargeBuffer(char *data, qsizetype capacity)
     Q_UNUSED(data);
     Q_UNUSED(capacity);
 #endif
+}
+
+bool parseIPv4(const QString &text, quint32 &address)
+{
+    in_addr parsed{};
+    if (inet_pton(AF_INET, text.toLatin1().constData(), &parsed) != 1)
+        return false;
+    address = ntohl(parsed.s_addr);
+    return true;
 }
 
 } // namespace socketSystem
