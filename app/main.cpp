@@ -1,7 +1,7 @@
 #include "app/Application.h"
+#include "app/SingleInstance.h"
 #include "app/WindowClock.h"
 #include "app/wMain.h"
-#include "platform/SingleInstance.h"
 
 int main(int argc, char **argv)
 {

@@ -2,17 +2,14 @@
 
 #include "catalogue/HTTPExceptions.h"
 #include "catalogue/ProxyEnvironment.h"
+#include "catalogue/SocketSystem.h"
 
 #include <QScopeGuard>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <curl/curl.h>
 #include <exception>
 #include <new>
-#include <sys/mman.h>
-#include <sys/socket.h>
 #include <utility>
 
 namespace {
@@ -70,11 +67,6 @@ public:
 private:
     curl_slist *FList = nullptr;
 };
-
-QString socketErrorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error)) + u'.';
-}
 
 } // namespace
 
@@ -252,19 +244,21 @@ void THTTPClientPrivate::raiseTransferError(CURLcode rc) const
         if (response.complete)
             throw EIdIncompleteBody(detail);
         if (osError)
-            throw EIdSocketError(int(osError), socketErrorText(int(osError)));
+            throw EIdSocketError(int(osError), socketSystem::errorText(int(osError)));
         throw EIdConnClosedGracefully();
     case CURLE_COULDNT_CONNECT:
     case CURLE_SEND_ERROR:
         if (osError)
-            throw EIdSocketError(int(osError), socketErrorText(int(osError)));
+            throw EIdSocketError(int(osError), socketSystem::errorText(int(osError)));
         break;
     case CURLE_OUT_OF_MEMORY:
         throw std::bad_alloc();
     case CURLE_UNSUPPORTED_PROTOCOL:
         throw EIdTransferError(QStringLiteral("Only HTTPS downloads are allowed.\r\n") + detail);
-    case CURLE_OPERATION_TIMEDOUT:
-        throw EIdSocketError(ETIMEDOUT, socketErrorText(ETIMEDOUT));
+    case CURLE_OPERATION_TIMEDOUT: {
+        const int timedOut = socketSystem::timedOutError();
+        throw EIdSocketError(timedOut, socketSystem::errorText(timedOut));
+    }
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -298,7 +292,7 @@ void THTTPClientPrivate::raiseProxyError(CURLcode rc, long osError) const
     if (rc == CURLE_COULDNT_RESOLVE_PROXY)
         throw EIdProxyError::unknownHost(proxy);
     if (rc == CURLE_COULDNT_CONNECT && osError && !proxy.isEmpty())
-        throw EIdProxyError::unreachable(proxy, socketErrorText(int(osError)));
+        throw EIdProxyError::unreachable(proxy, socketSystem::errorText(int(osError)));
 }
 
 void THTTPClientPrivate::reserve(qint64 bodySize)
@@ -309,15 +303,7 @@ void THTTPClientPrivate::reserve(qint64 bodySize)
     if (needed <= bytes.capacity())
         return;
     bytes.reserve(needed);
-#ifdef MADV_HUGEPAGE
-    // For a large body, touching fresh memory one 4 KiB page at a time costs
-    // more than receiving it; a hint for huge pages takes most of that away.
-    constexpr quintptr HugePage = 2 * 1024 * 1024;
-    const quintptr begin = (quintptr(bytes.data()) + HugePage - 1) & ~(HugePage - 1);
-    const quintptr end = (quintptr(bytes.data()) + quintptr(bytes.capacity())) & ~(HugePage - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#endif
+    socketSystem::adviseLargeBuffer(bytes.data(), bytes.capacity());
 }
 
 void THTTPClientPrivate::markConnected()
@@ -452,10 +438,7 @@ int THTTPClientPrivate::onProgress(void *self, curl_off_t, curl_off_t, curl_off_
     if (!d->connected) {
         // The silence limit starts once the server has accepted the
         // connection; an unanswered connect is the system's to time out.
-        sockaddr_storage peer;
-        socklen_t length = sizeof peer;
-        if (d->socket == CURL_SOCKET_BAD
-            || getpeername(d->socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
+        if (!socketSystem::hasPeer(d->socket))
             return 0;
         d->markConnected();
         return 0;

@@ -1,10 +1,10 @@
 #include "catalogue/ProxyEnvironment.h"
 
+#include "catalogue/SocketSystem.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
-
-#include <arpa/inet.h>
 
 namespace {
 
@@ -19,15 +19,6 @@ QByteArray firstSet(std::initializer_list<const char *> names)
     return {};
 }
 
-bool parseIPv4(const QString &text, quint32 &address)
-{
-    in_addr parsed{};
-    if (inet_pton(AF_INET, text.toLatin1().constData(), &parsed) != 1)
-        return false;
-    address = ntohl(parsed.s_addr);
-    return true;
-}
-
 // An address entry matches the same address, or a network written as
 // address/bits that holds it.
 bool addressMatches(const QString &host, const QString &entry)
@@ -35,11 +26,11 @@ bool addressMatches(const QString &host, const QString &entry)
     const qsizetype slash = entry.indexOf(u'/');
     quint32 address = 0;
     quint32 network = 0;
-    if (slash < 0 || !parseIPv4(host, address))
+    if (slash < 0 || !socketSystem::parseIPv4(host, address))
         return host.compare(entry, Qt::CaseInsensitive) == 0;
     bool ok = false;
     const int bits = entry.mid(slash + 1).toInt(&ok);
-    if (!ok || bits < 0 || bits > 32 || !parseIPv4(entry.left(slash), network))
+    if (!ok || bits < 0 || bits > 32 || !socketSystem::parseIPv4(entry.left(slash), network))
         return false;
     const quint32 mask = bits == 0 ? 0 : ~quint32(0) << (32 - bits);
     return (address & mask) == (network & mask);
@@ -48,7 +39,7 @@ bool addressMatches(const QString &host, const QString &entry)
 bool isAddress(const QString &host)
 {
     quint32 ignored = 0;
-    return parseIPv4(host, ignored) || host.contains(u':');
+    return socketSystem::parseIPv4(host, ignored) || host.contains(u':');
 }
 
 bool noProxyNames(const QByteArray &list, QString host)

@@ -1,9 +1,26 @@
-# qv58_library(<target> [FOLDERS …] [PUBLIC_LIBS …] [PRIVATE_LIBS …])
+# qv58_library(<target> [FOLDERS …] [SYSTEM_FOLDERS …] [PUBLIC_LIBS …] [PRIVATE_LIBS …])
 # One static library from the .cpp and .h files of the current folder, and of
-# its subfolders named in FOLDERS: the caller names those of the operating
-# system it builds for, so that each system's code stays out of the others'.
+# its subfolders named in FOLDERS. SYSTEM_FOLDERS names the subfolders that
+# hold operating system code, so that each system's code stays out of the
+# others': posix (every Unix), linux, windows; only those that apply to the
+# system built for are taken, and a library with none for it stops the build.
 function(qv58_library target)
-    cmake_parse_arguments(L "" "" "FOLDERS;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    cmake_parse_arguments(L "" "" "FOLDERS;SYSTEM_FOLDERS;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    if(L_SYSTEM_FOLDERS)
+        set(applies)
+        foreach(os ${L_SYSTEM_FOLDERS})
+            if((os STREQUAL "posix" AND UNIX) OR (os STREQUAL "linux" AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+               OR (os STREQUAL "windows" AND WIN32))
+                list(APPEND applies ${os})
+            elseif(NOT os MATCHES "^(posix|linux|windows)$")
+                message(FATAL_ERROR "qv58_library(${target}): no system is named ${os}")
+            endif()
+        endforeach()
+        if(NOT applies)
+            message(FATAL_ERROR "${target} has no implementation for ${CMAKE_SYSTEM_NAME} yet")
+        endif()
+        list(APPEND L_FOLDERS ${applies})
+    endif()
     set(patterns)
     foreach(dir ${CMAKE_CURRENT_SOURCE_DIR} ${L_FOLDERS})
         cmake_path(ABSOLUTE_PATH dir BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})

@@ -62,6 +62,9 @@ public:
     static void setWriteLimiter(WriteLimiter limiter);
 
 private:
+    // The system's side of write: as many of size bytes as the device takes.
+    qint64 writeAll(const char *data, qint64 size);
+
     QString FFileName;
     int FHandle = -1;
 };

@@ -41,8 +41,17 @@ signals:
     void activateRequested();
 
 private:
+    enum class TLockResult {
+        Taken,
+        HeldByOther,
+        Unguarded, // the lock file cannot be had: nothing to guard with
+    };
+
     QString pathFor(const QString &suffix) const;
     void listen();
+    // The system's side: takes the session's lock without waiting, and lets it go.
+    TLockResult takeLock();
+    void releaseLock();
 
     QString FIdentity;
     QString FSessionDirectory;

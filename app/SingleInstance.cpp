@@ -1,17 +1,11 @@
-#include "platform/SingleInstance.h"
+#include "app/SingleInstance.h"
 
 #include "platform/RuntimeFolder.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,8 +31,7 @@ TSingleInstance::~TSingleInstance()
 {
     if (FServer)
         FServer->close();
-    if (FLockHandle >= 0)
-        ::close(FLockHandle);
+    releaseLock();
 }
 
 QString TSingleInstance::identity(const QString &executablePath)
@@ -75,25 +68,15 @@ bool TSingleInstance::CheckSingleInstance()
     if (FSessionDirectory.isEmpty())
         return true;
 
-    const QByteArray lockPath = QFile::encodeName(lockFilePath());
-    const int handle = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (handle < 0)
-        return true;
-
-    int locked;
-    do {
-        locked = ::flock(handle, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-
-    if (locked == 0) {
-        FLockHandle = handle;
+    switch (takeLock()) {
+    case TLockResult::Taken:
         listen();
         return true;
-    }
-    const bool heldByOther = errno == EWOULDBLOCK;
-    ::close(handle);
-    if (!heldByOther)
+    case TLockResult::Unguarded:
         return true;
+    case TLockResult::HeldByOther:
+        break;
+    }
 
     QLocalSocket socket;
     socket.connectToServer(serverName());
