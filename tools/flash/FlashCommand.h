@@ -1,20 +1,18 @@
 #pragma once
 
+#include "tools/flash/Command.h"
+
 #include <QStringList>
-#include <QTextStream>
 
-// Exit codes of qv58link-flash.
-enum TFlashExit {
-    feOk = 0,       // every probe succeeded
-    feFailed = 1,   // at least one probe failed or was refused
-    feUsage = 2,    // bad command line
-    feNoProbe = 3,  // no probe found
-};
+// Runs one qv58link-flash command line (without the program name): a command
+// of the registry with its options, "help [command]", --help or --version.
+// Plain output goes to out, errors and, with --json, the progress lines to
+// err. Returns a TFlashExit code.
+int runFlashCommand(const QStringList &arguments, TCommandContext &context);
 
-// Runs one qv58link-flash command line (without the program name): list,
-// versions or install. Plain output goes to out, errors and, with --json,
-// the progress lines to err.
-int runFlashCommand(const QStringList &arguments, QTextStream &out, QTextStream &err, bool terminal);
-
-// The command's help text.
+// The help text of the whole program, and of one command.
 QString flashUsage();
+QString commandUsage(const TCommand &command);
+
+// How the help shows a command's options: "[--probe DRIVE | --all] [--json]".
+QString commandSynopsis(const TCommand &command);
