@@ -83,11 +83,6 @@ public:
         if (!replaceLast)
             FWindow.addLog(text, false);
     }
-    bool confirmOlder(const QString &question) override
-    {
-        Q_UNUSED(question);
-        return false;
-    }
 
 private:
     TfrmMain &FWindow;

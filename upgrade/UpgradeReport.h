@@ -32,8 +32,12 @@ public:
     virtual void addLog(const QString &text, bool replaceLast) = 0;
 
     // The question asked before a package older than the probe's firmware is
-    // installed; true installs it anyway.
-    virtual bool confirmOlder(const QString &question) = 0;
+    // installed; true installs it anyway. A report that cannot ask declines.
+    virtual bool confirmOlder(const QString &question)
+    {
+        Q_UNUSED(question);
+        return false;
+    }
 
     // The run has reached step, done of total (0 of 0 where there is nothing
     // to count). Comes before the log lines the same event writes, for fronts

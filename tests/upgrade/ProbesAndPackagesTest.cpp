@@ -38,7 +38,6 @@ public:
         written.append((replaceLast ? QStringLiteral("~ ") : QStringLiteral("+ ")) + text);
         events.append(QStringLiteral("line"));
     }
-    bool confirmOlder(const QString &) override { return false; }
     void step(TUpgradeStep step, qint64 done, qint64 total) override
     {
         steps.append({step, done, total});

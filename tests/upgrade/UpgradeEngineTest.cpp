@@ -487,6 +487,26 @@ TEST_F(UpgradeEngineTest, RefusedChecksWriteNothingOnTheProbe)
     }
 }
 
+// A front with nobody to ask, such as a download's report, never lets an
+// older package through.
+TEST_F(UpgradeEngineTest, AReportThatCannotAskDeclinesAnOlderPackage)
+{
+    struct Unasking final : IUpgradeReport
+    {
+        void addLog(const QString &, bool) override {}
+    } unasking;
+    ProbeRun run;
+    TUpgradeEngine unaskingEngine(unasking, run.drives, run.clock);
+    record.setAppVersion(QStringLiteral("V1.10"));
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.9"));
+    const TUpgradeFile file(package);
+
+    EXPECT_FALSE(unaskingEngine.upgrade(file, record));
+    EXPECT_EQ(unaskingEngine.outcome().message,
+              QStringLiteral("The current hardware version is higher than the upgrade file version"));
+    EXPECT_EQ(QDir(run.dir.filePath("A")).entryList(QDir::Files), QStringList{"DETAILS.txt"});
+}
+
 // The window sleeps 2000 ms whatever the probe does; the headless command
 // goes on once the probe's drive has gone and come back, and waits as the
 // window does for a drive that never seemed to go.
