@@ -5,7 +5,6 @@
 #include "app/ApplicationEvents.h"
 #include "app/MessageBox.h"
 #include "app/WindowClock.h"
-#include "catalogue/Catalogue.h"
 #include "catalogue/DownloadLocation.h"
 #include "catalogue/HTTPClient.h"
 #include "catalogue/VersionInfo.h"
@@ -15,8 +14,10 @@
 #include "package/UpgradeFile.h"
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
-#include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
+#include "upgrade/CatalogueEntries.h"
+#include "upgrade/Package.h"
+#include "upgrade/ProbeScan.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -65,6 +66,27 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
+
+// A package download as the window shows it: the engine's announce line; the
+// progress lines are those of the window's own client handlers, which write
+// only while a run is on and show the length as the log always has.
+class TWindowDownload final : public IUpgradeReport
+{
+public:
+    explicit TWindowDownload(TfrmMain &window)
+        : FWindow(window)
+    {
+    }
+
+    void addLog(const QString &text, bool replaceLast) override
+    {
+        if (!replaceLast)
+            FWindow.addLog(text, false);
+    }
+
+private:
+    TfrmMain &FWindow;
+};
 
 } // namespace
 
@@ -222,6 +244,7 @@ void TfrmMain::createObjects()
 
 void TfrmMain::freeObjects()
 {
+    FPackage.reset();
     FMemoryStream.reset();
     FFileList.clear();
     FQV58LinkConfig.reset();
@@ -284,14 +307,13 @@ void TfrmMain::actRefershExecute()
 
 void TfrmMain::loadProbeDetails()
 {
-    const QString root = findProbeDrive();
-    if (root.isEmpty() || !readProbeDetails(root + DetailsLoadName, *FQV58LinkConfig))
-        throw Exception(QStringLiteral("QV58-Link not detected, please check if it is connected"));
+    loadFirstProbe(driveList(), *FQV58LinkConfig);
 }
 
 void TfrmMain::loadFileList()
 {
-    downloadLines(*FHTTP, fileListUrl(), FFileList);
+    TCatalogue catalogue(*FHTTP);
+    FFileList = catalogue.lines();
     cmbVersions->clear();
     fillVersions(FQV58LinkConfig->HICID(), FFileList);
     // Filling an empty list already selects entry 0 and runs the change handler.
@@ -315,7 +337,7 @@ void TfrmMain::cmbVersionsPropertiesChange()
         return;
     const TVersionInfo info = parseVersionInfo(FFileList.at(index));
     txtDescript->setPlainText(info.descript);
-    setUpgradeFileName(QStringLiteral("%1.dat").arg(info.fileName));
+    setUpgradeFileName(packageFileName(info));
 }
 
 void TfrmMain::cxButton2Click()
@@ -390,7 +412,9 @@ bool TfrmMain::confirmOlder(const QString &question)
 
 bool TfrmMain::stepDownload()
 {
-    engine().downloadPackage(*FHTTP, upgradeFileUrl(FUpgradeFileName), *FMemoryStream);
+    FPackage.reset();
+    TWindowDownload report(*this);
+    downloadPackage(*FHTTP, upgradeFileUrl(FUpgradeFileName), *FMemoryStream, report);
     return true;
 }
 
@@ -421,7 +445,9 @@ void TfrmMain::repaintLog()
 
 bool TfrmMain::stepValidate()
 {
-    TUpgradeEngine::validatePackage(*FMemoryStream);
+    // A refused package leaves none behind from an earlier run.
+    FPackage.reset();
+    FPackage = validatePackage(FMemoryStream->data(), *this);
     return true;
 }
 
@@ -433,8 +459,9 @@ bool TfrmMain::stepTargetInfo()
 
 bool TfrmMain::stepUpgrade()
 {
-    const TUpgradeFile package(*FMemoryStream);
-    return engine().upgrade(package, *FQV58LinkConfig);
+    // The package step 1 accepted; a step run on its own takes the buffer as it is.
+    const TPackage package = FPackage ? FPackage : validatePackage(FMemoryStream->data(), *this);
+    return engine().upgrade(package->file(), *FQV58LinkConfig);
 }
 
 void TfrmMain::logPackageInfo(const TUpgradeFile &package)

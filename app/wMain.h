@@ -27,6 +27,7 @@ class TApplicationEvents;
 class THTTPClient;
 class TQV58LinkConfig;
 class TUpgradeFile;
+class TUpgradePackage;
 
 // The tool's only window: version chooser, log, the three actions, and the
 // state of an upgrade run, which its timer drives one step per tick. The
@@ -123,6 +124,8 @@ private:
     bool FRunning = false;
     int FStepIndex = 0;
     QString FUpgradeFileName;
+    // The package step 1 accepted, deciphered once for the steps after it.
+    std::shared_ptr<const TUpgradePackage> FPackage;
     int FBusy = 0;
     bool FCloseRequested = false;
 

@@ -14,3 +14,14 @@ QString userMessageOf(const std::exception &error)
         return QStringLiteral("Out of memory.");
     return QString::fromUtf8(error.what());
 }
+
+QString userMessageOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return userMessageOf(e);
+    } catch (...) {
+        return QStringLiteral("Unknown error.");
+    }
+}

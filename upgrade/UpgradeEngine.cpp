@@ -1,6 +1,5 @@
 #include "upgrade/UpgradeEngine.h"
 
-#include "catalogue/HTTPClient.h"
 #include "common/Exceptions.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
@@ -12,27 +11,7 @@
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
 #include "upgrade/Flashing.h"
-
-#include <QBuffer>
-
-namespace downloadText {
-
-QString announce()
-{
-    return QStringLiteral("Download upgrade file from websuit ... ");
-}
-
-QString begin(qint64 total)
-{
-    return QStringLiteral("Download upgrade file from website... 0/%1 Byte").arg(total);
-}
-
-QString progress(qint64 count, qint64 total)
-{
-    return QStringLiteral("Download upgrade file from website ... %1/%2 Byte").arg(count).arg(total);
-}
-
-} // namespace downloadText
+#include "upgrade/Package.h"
 
 namespace {
 
@@ -45,13 +24,12 @@ bool isAppPackage(const TUpgradeFile &package)
     return sameText(package.mode(), QStringLiteral("App"));
 }
 
-// The probe's version that a package of this mode replaces.
-QString versionFor(const TUpgradeFile &package, const TQV58LinkConfig &probe)
+} // namespace
+
+QString packageVersionOf(const TQV58LinkConfig &probe, const TUpgradeFile &package)
 {
     return isAppPackage(package) ? probe.appVersion() : probe.bootVersion();
 }
-
-} // namespace
 
 TUpgradeEngine::TUpgradeEngine(IUpgradeReport &report, IDriveList &drives, IClock &clock)
     : FReport(report)
@@ -67,17 +45,7 @@ void TUpgradeEngine::setProbeIdentity(const QString &identity)
 
 void TUpgradeEngine::downloadPackage(THTTPClient &http, const QString &url, QBuffer &buffer)
 {
-    FReport.addLog(downloadText::announce(), false);
-    http.setContentType(QStringLiteral("application/x-www-form-urlencoded"));
-    buffer.buffer().clear();
-    buffer.seek(0);
-    http.Get(url, buffer, downloadLimits::PackageBytes);
-}
-
-void TUpgradeEngine::validatePackage(QBuffer &package)
-{
-    if (!TUpgradeFile(package).valid())
-        throw Exception(QStringLiteral("Invalid upgrade file!"));
+    ::downloadPackage(http, url, buffer, FReport);
 }
 
 void TUpgradeEngine::logTargetInfo(const TQV58LinkConfig &probe)
@@ -203,7 +171,7 @@ bool TUpgradeEngine::verifyVersion(const QString &root, const TUpgradeFile &pack
                    .arg(package.version()));
         return false;
     }
-    FOutcome.versionAfter = versionFor(package, now);
+    FOutcome.versionAfter = packageVersionOf(now, package);
     if (!sameText(Trim(FOutcome.versionAfter), Trim(package.version()))) {
         refuse(QStringLiteral("QV58-Link reports version \"%1\" after the upgrade, the upgrade file is version \"%2\"")
                    .arg(FOutcome.versionAfter, package.version()));
@@ -225,6 +193,7 @@ bool TUpgradeEngine::flashProbe(const TUpgradeFile &package)
                    .arg(root));
         return false;
     }
+    FReport.step(TUpgradeStep::Restart, 0, 0);
     createEmptyFile(root, StartBootloaderFileName);
     waitForRestart();
 
@@ -232,12 +201,17 @@ bool TUpgradeEngine::flashProbe(const TUpgradeFile &package)
     root = probeDriveOrReport();
     if (root.isEmpty())
         return false;
+    const qint64 imageBytes = package.image().size();
+    FReport.step(TUpgradeStep::WriteImage, 0, imageBytes);
     saveImage(root, ImageFileName, package);
+    FReport.step(TUpgradeStep::WriteImage, imageBytes, imageBytes);
+    FReport.step(TUpgradeStep::RestartAgain, 0, 0);
     waitForRestart();
 
     root = probeDriveOrReport();
     if (root.isEmpty())
         return false;
+    FReport.step(TUpgradeStep::Verify, 0, 0);
     if (fileExists(root + FailFileName)) {
         FOutcome.message = QStringLiteral("QV58-Link left %1: the install failed").arg(FailFileName);
         return false;
@@ -248,6 +222,7 @@ bool TUpgradeEngine::flashProbe(const TUpgradeFile &package)
 bool TUpgradeEngine::upgrade(const TUpgradeFile &package, const TQV58LinkConfig &probe)
 {
     FOutcome = TUpgradeOutcome();
+    FOutcome.versionBefore = packageVersionOf(probe, package);
     logPackageInfo(package);
     FReport.addLog(QStringLiteral("Upgrade QV58-Link fireware ... "), false);
     // The interface version decides for every package, boot packages included.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upgrade/UpgradeReport.h"
+
 #include <QString>
 
 class IClock;
@@ -8,29 +10,6 @@ class QBuffer;
 class THTTPClient;
 class TQV58LinkConfig;
 class TUpgradeFile;
-
-// Where the engine's lines and its one question go: the window's log and
-// boxes, or the headless command's output and its options.
-class IUpgradeReport
-{
-public:
-    virtual ~IUpgradeReport() = default;
-
-    // Appends a line; with replaceLast, first removes the last one.
-    virtual void addLog(const QString &text, bool replaceLast) = 0;
-
-    // The question asked before a package older than the probe's firmware is
-    // installed; true installs it anyway.
-    virtual bool confirmOlder(const QString &question) = 0;
-};
-
-// The lines of a package download, as the window and the headless command
-// both show them.
-namespace downloadText {
-QString announce();
-QString begin(qint64 total);
-QString progress(qint64 count, qint64 total);
-} // namespace downloadText
 
 // How a wait after a restart ends.
 enum class TRestartWait {
@@ -48,13 +27,21 @@ struct TUpgradeOutcome
     bool ok = false;
     // The reason of a failure as one line, or the success line.
     QString message;
+    // The probe's version the package replaces, as loaded before the run
+    // (see packageVersionOf).
+    QString versionBefore;
     // The version the probe reported after flashing (the one the package's
     // mode names), empty when it was not read.
     QString versionAfter;
 };
 
-// The sequence of one upgrade below the window: package check, the target's
-// and the package's details, the part and version checks, flashing through
+// The probe's version that a package of this mode replaces, and that the
+// probe must report once it is installed: the interface version for an App
+// package, the bootloader version for any other.
+QString packageVersionOf(const TQV58LinkConfig &probe, const TUpgradeFile &package);
+
+// The upgrade of one probe below both fronts, with a package already checked
+// (upgrade/Package.h): the target's and the package's details, the part and version checks, flashing through
 // the probe's drive with its two waits, and the result check with the
 // probe's details read back. One engine serves one probe; engines of
 // different probes may run at once on different threads.
@@ -72,12 +59,8 @@ public:
     void setRestartWait(TRestartWait wait) { FWait = wait; }
     TRestartWait restartWait() const { return FWait; }
 
-    // Downloads the package file into buffer (emptied first), announcing it
-    // in the log; progress is the client's handlers' to show.
+    // downloadPackage (upgrade/Package.h) reporting here.
     void downloadPackage(THTTPClient &http, const QString &url, QBuffer &buffer);
-
-    // Raises "Invalid upgrade file!" unless the bytes are a valid package.
-    static void validatePackage(QBuffer &package);
 
     void logTargetInfo(const TQV58LinkConfig &probe);
     void logPackageInfo(const TUpgradeFile &package);

@@ -169,6 +169,23 @@ TEST_F(FlashingTest, SuccessWritesMarkerThenImageAndLogsEveryLine)
     EXPECT_TRUE(QDir(dir.filePath("cwd")).isEmpty());
 }
 
+// Step 3 flashes the very package step 1 deciphered: the buffer is not read
+// again. A package that fails step 1 leaves none behind for step 3.
+TEST_F(FlashingTest, UpgradeFlashesThePackageTheValidationAccepted)
+{
+    EXPECT_TRUE(window->stepValidate());
+    window->memoryStream()->buffer() = QByteArray(300, 'x');
+    EXPECT_TRUE(window->stepTargetInfo());
+    EXPECT_TRUE(window->stepUpgrade());
+    EXPECT_EQ(fileIn("A", "upgrade.Hex"), image);
+
+    QFile::remove(dir.filePath("A/upgrade.Hex"));
+    QFile::remove(dir.filePath("A/START_BL.ACT"));
+    EXPECT_THROW(window->stepValidate(), Exception);
+    EXPECT_THROW(window->stepUpgrade(), Exception);
+    EXPECT_EQ(filesIn("A"), QStringList{"DETAILS.txt"});
+}
+
 TEST_F(FlashingTest, RefusedChecksWriteNothingOnTheProbe)
 {
     const struct

@@ -9,6 +9,7 @@
 #include "support/FakeClock.h"
 #include "support/HostileEntries.h"
 #include "upgrade/Flashing.h"
+#include "upgrade/Package.h"
 #include "upgrade/UpgradeEngine.h"
 #include "upgrade/VersionOrder.h"
 
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 TEST(VersionOrder, DigitRunsCompareAsNumbersEverythingElseByCode)
 {
@@ -77,10 +79,12 @@ public:
         questions.append(question);
         return !answers.isEmpty() && answers.takeFirst();
     }
+    void step(TUpgradeStep step, qint64 done, qint64 total) override { steps.append({step, done, total}); }
 
     QStringList lines;
     QStringList questions;
     QList<bool> answers;
+    QList<std::tuple<TUpgradeStep, qint64, qint64>> steps;
 };
 
 // Where the probe shows up again after a restart.
@@ -344,13 +348,15 @@ TEST_F(UpgradeEngineTest, ComebacksFromBothRestartsDecideWhereTheImageGoesAndThe
 
 // After flashing, the probe's own report is the proof: its version must now
 // be the package's, the interface version for an App package and the
-// bootloader version for any other.
+// bootloader version for any other. The version it had before comes from the
+// same place in the record loaded before the run.
 TEST_F(UpgradeEngineTest, ResultIsTheVersionTheProbeReportsAfterwards)
 {
     const struct
     {
         const char *name;
         const char *mode;
+        const char *versionBefore; // the probe's version the package's mode names, before the run
         std::optional<QString> app, boot;
         bool unreadable;
         Comeback afterImage;
@@ -358,28 +364,30 @@ TEST_F(UpgradeEngineTest, ResultIsTheVersionTheProbeReportsAfterwards)
         QString error; // the reason line logged before the outcome
         QString versionAfter;
     } cases[] = {
-        {"app package installed", "App", "V1.10", std::nullopt, false, Comeback::Same, true, {}, "V1.10"},
-        {"app package, letter case and blanks differ", "app", " v1.10", std::nullopt, false, Comeback::Same, true, {},
-         "v1.10"},
-        {"app package, nothing installed", "App", std::nullopt, std::nullopt, false, Comeback::Same, false,
+        {"app package installed", "App", "V1.9", "V1.10", std::nullopt, false, Comeback::Same, true, {}, "V1.10"},
+        {"app package, letter case and blanks differ", "app", "V1.9", " v1.10", std::nullopt, false, Comeback::Same,
+         true, {}, "v1.10"},
+        {"app package, nothing installed", "App", "V1.9", std::nullopt, std::nullopt, false, Comeback::Same, false,
          "    Error: QV58-Link reports version \"V1.9\" after the upgrade, the upgrade file is version \"V1.10\"",
          "V1.9"},
-        {"app package, only the bootloader changed", "App", std::nullopt, "V1.10", false, Comeback::Same, false,
+        {"app package, only the bootloader changed", "App", "V1.9", std::nullopt, "V1.10", false, Comeback::Same,
+         false,
          "    Error: QV58-Link reports version \"V1.9\" after the upgrade, the upgrade file is version \"V1.10\"",
          "V1.9"},
-        {"boot package installed", "Boot", std::nullopt, "V1.10", false, Comeback::Same, true, {}, "V1.10"},
-        {"boot package, nothing installed", "Boot", std::nullopt, std::nullopt, false, Comeback::Same, false,
+        {"boot package installed", "Boot", "V1.0", std::nullopt, "V1.10", false, Comeback::Same, true, {}, "V1.10"},
+        {"boot package, nothing installed", "Boot", "V1.0", std::nullopt, std::nullopt, false, Comeback::Same, false,
          "    Error: QV58-Link reports version \"V1.0\" after the upgrade, the upgrade file is version \"V1.10\"",
          "V1.0"},
-        {"boot package, only the interface changed", "", "V1.10", std::nullopt, false, Comeback::Same, false,
+        {"boot package, only the interface changed", "", "V1.0", "V1.10", std::nullopt, false, Comeback::Same, false,
          "    Error: QV58-Link reports version \"V1.0\" after the upgrade, the upgrade file is version \"V1.10\"",
          "V1.0"},
-        {"app package, details unreadable", "App", "V1.10", std::nullopt, true, Comeback::Same, false,
+        {"app package, details unreadable", "App", "V1.9", "V1.10", std::nullopt, true, Comeback::Same, false,
          "    Error: QV58-Link details cannot be read after the upgrade, the upgrade file is version \"V1.10\"", ""},
-        {"boot package, details unreadable", "Boot", std::nullopt, "V1.10", true, Comeback::Same, false,
+        {"boot package, details unreadable", "Boot", "V1.0", std::nullopt, "V1.10", true, Comeback::Same, false,
          "    Error: QV58-Link details cannot be read after the upgrade, the upgrade file is version \"V1.10\"", ""},
-        {"app package, drive gone", "App", "V1.10", std::nullopt, false, Comeback::Never, false, NotFound, ""},
-        {"boot package, drive gone", "Boot", std::nullopt, "V1.10", false, Comeback::Never, false, NotFound, ""},
+        {"app package, drive gone", "App", "V1.9", "V1.10", std::nullopt, false, Comeback::Never, false, NotFound, ""},
+        {"boot package, drive gone", "Boot", "V1.0", std::nullopt, "V1.10", false, Comeback::Never, false, NotFound,
+         ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -402,6 +410,7 @@ TEST_F(UpgradeEngineTest, ResultIsTheVersionTheProbeReportsAfterwards)
             EXPECT_EQ(QStringLiteral("    Error: ") + runEngine.outcome().message, c.error);
         }
         EXPECT_EQ(runEngine.outcome().ok, c.ok);
+        EXPECT_EQ(runEngine.outcome().versionBefore, QString::fromLatin1(c.versionBefore));
         EXPECT_EQ(runEngine.outcome().versionAfter, c.versionAfter);
     }
 }
@@ -478,6 +487,26 @@ TEST_F(UpgradeEngineTest, RefusedChecksWriteNothingOnTheProbe)
     }
 }
 
+// A front with nobody to ask, such as a download's report, never lets an
+// older package through.
+TEST_F(UpgradeEngineTest, AReportThatCannotAskDeclinesAnOlderPackage)
+{
+    struct Unasking final : IUpgradeReport
+    {
+        void addLog(const QString &, bool) override {}
+    } unasking;
+    ProbeRun run;
+    TUpgradeEngine unaskingEngine(unasking, run.drives, run.clock);
+    record.setAppVersion(QStringLiteral("V1.10"));
+    usePackage(QStringLiteral("App"), QStringLiteral("V1.9"));
+    const TUpgradeFile file(package);
+
+    EXPECT_FALSE(unaskingEngine.upgrade(file, record));
+    EXPECT_EQ(unaskingEngine.outcome().message,
+              QStringLiteral("The current hardware version is higher than the upgrade file version"));
+    EXPECT_EQ(QDir(run.dir.filePath("A")).entryList(QDir::Files), QStringList{"DETAILS.txt"});
+}
+
 // The window sleeps 2000 ms whatever the probe does; the headless command
 // goes on once the probe's drive has gone and come back, and waits as the
 // window does for a drive that never seemed to go.
@@ -513,18 +542,41 @@ TEST_F(UpgradeEngineTest, FollowingWaitEndsWhenTheDriveIsBackSettleWaitSleepsIts
     }
 }
 
-TEST_F(UpgradeEngineTest, InvalidPackageIsRefusedByName)
+// Beside the lines, the stages of the run in order; a run that goes wrong
+// reports no stage after the one it went wrong in.
+TEST_F(UpgradeEngineTest, StepsFollowTheRunAndStopWhereItFails)
 {
-    package.buffer() = QByteArray(300, 'x');
-    package.open(QIODevice::ReadWrite);
-    try {
-        TUpgradeEngine::validatePackage(package);
-        FAIL() << "no error";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Invalid upgrade file!"));
+    using S = TUpgradeStep;
+    using Seen = std::tuple<TUpgradeStep, qint64, qint64>;
+    const qint64 n = Image.size();
+    const QList<Seen> whole{{S::Restart, 0, 0}, {S::WriteImage, 0, n}, {S::WriteImage, n, n},
+                            {S::RestartAgain, 0, 0}, {S::Verify, 0, 0}};
+    const struct
+    {
+        const char *name;
+        const char *partName;
+        Comeback marker, image;
+        bool failFile;
+        bool ok;
+        QList<Seen> steps;
+    } cases[] = {
+        {"success", "QV58Link Mini", Comeback::Same, Comeback::Same, false, true, whole},
+        {"Fail.txt left", "QV58Link Mini", Comeback::Same, Comeback::Same, true, false, whole},
+        {"gone after the image", "QV58Link Mini", Comeback::Same, Comeback::Never, false, false, whole.mid(0, 4)},
+        {"gone after the marker", "QV58Link Mini", Comeback::Never, Comeback::Same, false, false, whole.mid(0, 1)},
+        {"part names differ", "QV58Link Max", Comeback::Same, Comeback::Same, false, false, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeRun run;
+        run.sim.afterMarker = c.marker;
+        run.sim.afterImage = c.image;
+        run.sim.leaveFailFile = c.failFile;
+        usePackage(QStringLiteral("App"), QStringLiteral("V1.10"), QString::fromLatin1(c.partName));
+        const TUpgradeFile file(package);
+        EXPECT_EQ(run.engine.upgrade(file, record), c.ok);
+        EXPECT_EQ(run.report.steps, c.steps);
     }
-    usePackage(QStringLiteral("App"), QStringLiteral("V1.10"));
-    EXPECT_NO_THROW(TUpgradeEngine::validatePackage(package));
 }
 
 // A drive that claims to be the probe's and holds, under the marker's or the
