@@ -1,24 +1,15 @@
 #include "tools/flash/CommandSupport.h"
 
-#include "catalogue/Catalogue.h"
-#include "catalogue/DownloadLocation.h"
-#include "catalogue/VersionInfo.h"
 #include "common/ErrorText.h"
-#include "probe/ProbeDrive.h"
 #include "tools/flash/Command.h"
+#include "upgrade/ProbeScan.h"
 
 #include <QDir>
 #include <QJsonDocument>
 
 QString messageOf(const std::exception_ptr &error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return userMessageOf(e);
-    } catch (...) {
-        return QStringLiteral("Unknown error.");
-    }
+    return userMessageOf(error);
 }
 
 QString shown(const QString &text)
@@ -50,32 +41,12 @@ QString shown(const QString &text)
 
 QList<std::shared_ptr<TProbe>> findProbes(IDriveList &drives, QTextStream &err)
 {
-    drives.mountCandidates(holdsProbeDetails);
-    QList<std::shared_ptr<TProbe>> probes;
-    for (const TDriveInfo &drive : drives.drives()) {
-        if (drive.type != TDriveType::Removable)
-            continue;
-        if (!holdsProbeDetails(drive.root)) {
-            // A link or a special file under the details file's name: say so.
-            const QString refusal = probeDetailsRefusal(drive.root);
-            if (!refusal.isEmpty()) {
-                err << "qv58link-flash: " << shown(drive.root) << ": not a probe: " << shown(refusal) << "\n";
-                err.flush();
-            }
-            continue;
-        }
-        try {
-            auto probe = std::make_shared<TProbe>();
-            probe->drive = drive;
-            if (readProbeDetails(drive.root + DetailsLoadName, probe->details))
-                probes.append(probe);
-        } catch (...) {
-            err << "qv58link-flash: " << shown(drive.root) << ": not a probe: "
-                << shown(messageOf(std::current_exception())) << "\n";
-            err.flush();
-        }
+    const TProbesPresent present = probesPresent(drives);
+    for (const TRefusedDrive &refused : present.refused) {
+        err << "qv58link-flash: " << shown(refused.drive.root) << ": not a probe: " << shown(refused.reason) << "\n";
+        err.flush();
     }
-    return probes;
+    return present.probes;
 }
 
 namespace {
@@ -109,7 +80,7 @@ QList<std::shared_ptr<TProbe>> chosenProbes(const QString &probeDrive, bool all,
 
 int reportNoProbe(QTextStream &err)
 {
-    err << "qv58link-flash: QV58-Link not detected, please check if it is connected\n";
+    err << "qv58link-flash: " << probeNotDetectedText() << "\n";
     return feNoProbe;
 }
 
@@ -117,25 +88,6 @@ void printJson(QTextStream &out, const QJsonArray &array)
 {
     out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
     out.flush();
-}
-
-TCatalogue::TCatalogue(THTTPClient &http)
-    : FHttp(http)
-{
-}
-
-const QStringList &TCatalogue::lines()
-{
-    if (!FLoaded) {
-        downloadLines(FHttp, fileListUrl(), FLines);
-        FLoaded = true;
-    }
-    return FLines;
-}
-
-QList<TVersionInfo> TCatalogue::entriesFor(const QString &hicId)
-{
-    return ::entriesFor(hicId, lines());
 }
 
 TProgressBoard::TProgressBoard(QTextStream &out, bool terminal, const QStringList &drives)

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "catalogue/VersionInfo.h"
 #include "platform/DriveList.h"
-#include "probe/QV58LinkConfig.h"
+#include "upgrade/ProbeScan.h"
 
 #include <QCommandLineOption>
 #include <QJsonArray>
@@ -15,8 +14,6 @@
 #include <memory>
 #include <mutex>
 
-class THTTPClient;
-
 // The user's text of an error raised anywhere below a command.
 QString messageOf(const std::exception_ptr &error);
 
@@ -25,12 +22,6 @@ QString messageOf(const std::exception_ptr &error);
 // \x1b and the like), as ls and git do, so a value can neither move the
 // cursor nor send the terminal commands. Backslashes stay as they are.
 QString shown(const QString &text);
-
-struct TProbe
-{
-    TDriveInfo drive;
-    TQV58LinkConfig details;
-};
 
 // Every probe drive, in discovery order, with its details. A drive whose
 // details cannot be read is named on err and passed over: the others go on.
@@ -45,21 +36,6 @@ QList<std::shared_ptr<TProbe>> chosenProbes(const QString &probeDrive, bool all,
 int reportNoProbe(QTextStream &err);
 
 void printJson(QTextStream &out, const QJsonArray &array);
-
-// The catalogue, downloaded once per run.
-class TCatalogue
-{
-public:
-    explicit TCatalogue(THTTPClient &http);
-
-    const QStringList &lines();
-    QList<TVersionInfo> entriesFor(const QString &hicId);
-
-private:
-    THTTPClient &FHttp;
-    QStringList FLines;
-    bool FLoaded = false;
-};
 
 // What the command shows of the probes while they are flashed: plain lines,
 // one per event; on a terminal one line per probe, redrawn in place.

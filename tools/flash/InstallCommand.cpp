@@ -1,23 +1,17 @@
 #include "tools/flash/InstallCommand.h"
 
-#include "catalogue/DownloadLimits.h"
-#include "catalogue/DownloadLocation.h"
 #include "catalogue/HTTPClient.h"
-#include "common/Exceptions.h"
-#include "common/FileIO.h"
 #include "common/StrUtils.h"
 #include "package/UpgradeFile.h"
 #include "platform/Clock.h"
 #include "platform/RuntimeFolder.h"
 #include "tools/flash/CommandSupport.h"
+#include "upgrade/CatalogueEntries.h"
+#include "upgrade/Package.h"
 #include "upgrade/UpgradeEngine.h"
 
-#include <QBuffer>
-#include <QFileInfo>
 #include <QJsonObject>
 
-#include <functional>
-#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -69,9 +63,34 @@ struct TResult
     QString versionAfter;
 };
 
-// A package, downloaded or read and deciphered once, shared by every probe
-// that takes it: the engines only read it, from their own threads.
-using TPackage = std::shared_ptr<const TUpgradeFile>;
+// A package download's lines, each naming the file: the announce, each
+// body's start and a body's last count.
+class TDownloadLines final : public IUpgradeReport
+{
+public:
+    TDownloadLines(QTextStream &out, const QString &fileName)
+        : FOut(out)
+        , FName(shown(fileName))
+    {
+    }
+
+    void step(TUpgradeStep step, qint64 done, qint64 total) override
+    {
+        FShowNext = step != TUpgradeStep::Download || done == 0 || done == total;
+    }
+    void addLog(const QString &text, bool replaceLast) override
+    {
+        if (replaceLast && !FShowNext)
+            return;
+        FOut << FName << ": " << text << "\n";
+        FOut.flush();
+    }
+
+private:
+    QTextStream &FOut;
+    QString FName;
+    bool FShowNext = true;
+};
 
 } // namespace
 
@@ -116,24 +135,11 @@ int TInstallCommand::run(const QCommandLineParser &parser, TCommandContext &cont
 
     QList<TResult> results(probes.size());
     QList<TPackage> chosen(probes.size());
-    std::map<QString, TPackage> packages; // by file name or path
     THTTPClient http;
     TCatalogue catalogue(http);
-
-    const auto fetch = [&](const QString &key, const std::function<QByteArray()> &read) {
-        auto &slot = packages[key];
-        if (!slot) {
-            QBuffer buffer;
-            buffer.setData(read());
-            buffer.open(QIODevice::ReadOnly);
-            auto file = std::make_shared<const TUpgradeFile>(buffer);
-            // The window's step 1 says the same of a package it refuses.
-            if (!file->valid())
-                throw Exception(QStringLiteral("Invalid upgrade file!"));
-            slot = std::move(file);
-        }
-        return slot;
-    };
+    // Each package once, shared by every probe that takes it: the engines
+    // only read it, from their own threads.
+    TPackageShelf shelf(http);
 
     // Every package first, each once: the probes then only flash.
     for (qsizetype i = 0; i < probes.size(); ++i) {
@@ -141,8 +147,8 @@ int TInstallCommand::run(const QCommandLineParser &parser, TCommandContext &cont
         results[i].drive = probe.drive.root;
         try {
             if (!packageFile.isEmpty()) {
-                const QString path = QFileInfo(packageFile).absoluteFilePath();
-                chosen[i] = fetch(path, [&] { return readWholeFile(path, downloadLimits::PackageBytes); });
+                TDownloadLines report(events, packageFile);
+                chosen[i] = shelf.fromFile(packageFile, report);
                 continue;
             }
             const QList<TVersionInfo> entries = catalogue.entriesFor(probe.details.HICID());
@@ -159,30 +165,9 @@ int TInstallCommand::run(const QCommandLineParser &parser, TCommandContext &cont
                     : QStringLiteral("Version %1 is not published for HIC ID %2").arg(version, probe.details.HICID());
                 continue;
             }
-            const QString fileName = entry->fileName + QStringLiteral(".dat");
-            chosen[i] = fetch(fileName, [&] {
-                QBuffer buffer;
-                buffer.open(QIODevice::ReadWrite);
-                qint64 total = 0;
-                http.OnWorkBegin = [&](THTTPClient &, TWorkMode, qint64 max) {
-                    total = max;
-                    events << shown(fileName) << ": " << downloadText::begin(total) << "\n";
-                    events.flush();
-                };
-                http.OnWork = [&](THTTPClient &, TWorkMode, qint64 count) {
-                    if (count == total) {
-                        events << shown(fileName) << ": " << downloadText::progress(count, total) << "\n";
-                        events.flush();
-                    }
-                };
-                events << shown(fileName) << ": " << downloadText::announce() << "\n";
-                events.flush();
-                http.setContentType(QStringLiteral("application/x-www-form-urlencoded"));
-                http.Get(upgradeFileUrl(fileName), buffer);
-                http.OnWorkBegin = nullptr;
-                http.OnWork = nullptr;
-                return buffer.data();
-            });
+            const QString fileName = packageFileName(*entry);
+            TDownloadLines report(events, fileName);
+            chosen[i] = shelf.fromCatalogue(fileName, report);
         } catch (...) {
             results[i].message = messageOf(std::current_exception());
         }
@@ -210,11 +195,10 @@ int TInstallCommand::run(const QCommandLineParser &parser, TCommandContext &cont
         threads.emplace_back([&, i] {
             const TProbe &probe = *probes.at(i);
             TResult &result = results[i];
-            const TUpgradeFile &package = *chosen.at(i);
+            const TUpgradeFile &package = chosen.at(i)->file();
             // Nothing may leave a probe's thread: it would end the whole run.
             try {
-                result.versionBefore = sameText(package.mode(), QStringLiteral("App")) ? probe.details.appVersion()
-                                                                                         : probe.details.bootVersion();
+                result.versionBefore = packageVersionOf(probe.details, package);
                 TProbeReport report(board, int(i), allowOlder);
                 TUpgradeEngine engine(report, drives, Clock::instance());
                 engine.setProbeIdentity(probe.drive.identity);

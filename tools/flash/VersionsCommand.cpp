@@ -2,6 +2,7 @@
 
 #include "catalogue/HTTPClient.h"
 #include "tools/flash/CommandSupport.h"
+#include "upgrade/CatalogueEntries.h"
 
 #include <QJsonObject>
 
