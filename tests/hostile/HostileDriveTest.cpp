@@ -89,6 +89,11 @@ const QString WindowPath = QStringLiteral(QV58_BIN_DIR "/qv58link-upgrade");
 
 } // namespace
 
+static void PrintTo(THostile kind, std::ostream *os)
+{
+    *os << nameOf(kind);
+}
+
 // One of the tool's names on the probe's drive, spelled as the tool spells it
 // or in the other letter case, taken by an entry that is no file of its own.
 using TEntryCase = std::tuple<QString, bool, THostile>;
@@ -169,6 +174,11 @@ struct TDetailsCase
     const char *id;
     TDetails kind;
 };
+
+void PrintTo(const TDetailsCase &c, std::ostream *os)
+{
+    *os << c.id;
+}
 
 const TDetailsCase DetailsCases[] = {
     {"LinkToDevZero", TDetails::LinkToZero}, {"LinkToFifo", TDetails::LinkToFifo},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/ChildProcess.h"
+#include "catalogue/TestPrinters.h"
 
 #include "common/Exceptions.h"
 #include "common/FileIO.h"
@@ -42,7 +43,7 @@ constexpr bool UnderAddressSanitizer = false;
 constexpr qint64 AddressSpaceBytes = qint64(1) << 30;
 // The most memory a run may hold at once. Under AddressSanitizer freed blocks
 // wait in its quarantine (256 MiB) and its shadow takes an eighth more.
-constexpr qint64 PeakResidentKiB = UnderAddressSanitizer ? 1024 * 1024 : 512 * 1024;
+constexpr qint64 PeakResidentKiB = UnderAddressSanitizer ? 1024 * 1024 : 256 * 1024;
 
 // Far above what any run here needs (seconds); a run still going at this
 // point has hung, and is killed.

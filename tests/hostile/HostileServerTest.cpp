@@ -55,6 +55,11 @@ struct TServerCase
     QString message;
 };
 
+void PrintTo(const TServerCase &c, std::ostream *os)
+{
+    *os << c.id;
+}
+
 const QList<TServerCase> &serverCases()
 {
     static const QList<TServerCase> cases{
