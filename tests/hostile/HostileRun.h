@@ -136,8 +136,17 @@ protected:
             programArguments = QStringList{QString::number(limit), report, program} + arguments;
             program = QStringLiteral(QV58_HOSTILE_BOUNDED_RUN);
         }
+        QProcessEnvironment env = environment();
+        if (memory == TMemory::Bounded && hostile::UnderAddressSanitizer) {
+            // Should the bound not hold, the sanitizer stops the run before it
+            // takes the machine's memory with it.
+            const QString options = env.value(QStringLiteral("ASAN_OPTIONS"));
+            env.insert(QStringLiteral("ASAN_OPTIONS"),
+                       options + (options.isEmpty() ? "" : ":")
+                           + QStringLiteral("hard_rss_limit_mb=%1").arg(2 * hostile::PeakResidentKiB / 1024));
+        }
         QProcess process;
-        process.setProcessEnvironment(environment());
+        process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(QStringLiteral("cwd")));
         endWithTheTest(process);
         process.start(program, programArguments);
