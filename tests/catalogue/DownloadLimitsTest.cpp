@@ -8,6 +8,7 @@
 #include "catalogue/HTTPExceptions.h"
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "upgrade/UpgradeEngine.h"
 
 #include <QBuffer>
