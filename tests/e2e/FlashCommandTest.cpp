@@ -3,6 +3,7 @@
 #include "package/UpgradeFile.h"
 #include "platform/Clock.h"
 #include "platform/DriveList.h"
+#include "platform/FolderDriveList.h"
 #include "platform/ProbeLock.h"
 #include "probe/ProbeDrive.h"
 #include "probe/QV58LinkConfig.h"
