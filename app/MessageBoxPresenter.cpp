@@ -27,17 +27,26 @@ public:
     }
 };
 
-TQMessageBoxPresenter gDefaultPresenter;
-IMessageBoxPresenter *gPresenter = &gDefaultPresenter;
+IMessageBoxPresenter &defaultPresenter()
+{
+#ifdef Q_OS_WIN
+    return systemMessageBoxPresenter();
+#else
+    static TQMessageBoxPresenter presenter;
+    return presenter;
+#endif
+}
+
+IMessageBoxPresenter *gPresenter = nullptr;
 
 } // namespace
 
 IMessageBoxPresenter &MessageBoxPresenter::instance()
 {
-    return *gPresenter;
+    return gPresenter ? *gPresenter : defaultPresenter();
 }
 
 void MessageBoxPresenter::setInstance(IMessageBoxPresenter *presenter)
 {
-    gPresenter = presenter ? presenter : &gDefaultPresenter;
+    gPresenter = presenter;
 }

@@ -30,6 +30,12 @@ class MessageBoxPresenter
 {
 public:
     static IMessageBoxPresenter &instance();
-    // Replaces the presenter (nullptr restores the QMessageBox one). The caller keeps ownership.
+    // Replaces the presenter (nullptr restores the system's: QMessageBox, or
+    // MessageBoxW on Windows). The caller keeps ownership.
     static void setInstance(IMessageBoxPresenter *presenter);
 };
+
+#ifdef Q_OS_WIN
+// The system's own box (MessageBoxW), the one the tool shows on Windows.
+IMessageBoxPresenter &systemMessageBoxPresenter();
+#endif

@@ -9,6 +9,13 @@ class QLocalServer;
 // the session's lock (an flock the kernel drops when the process dies, so a
 // crash never blocks a later start) listens for later starts; a later start
 // asks it to come forward and is refused.
+//
+// On Windows the session is the desktop session's namespace of named
+// objects (Local\): a registry of the running copies' process IDs in
+// shared memory, guarded by a named mutex, both of which the system drops
+// with their last holder. A refused start brings the oldest copy's window
+// forward itself (Windows lets only the process the user just started take
+// the foreground), so activateRequested is never emitted there.
 class TSingleInstance : public QObject
 {
     Q_OBJECT
@@ -24,6 +31,7 @@ public:
     static QString identity(const QString &executablePath);
     // Where the lock and the listening socket live: the user's private
     // runtime folder (see privateRuntimeFolder). Empty when none can be had.
+    // On Windows the prefix of the registry's and the mutex's names, Local\.
     static QString sessionDirectory();
 
     // True when this process may run; it then keeps the lock until it ends.
@@ -32,7 +40,8 @@ public:
     bool CheckSingleInstance();
 
     const QString &instanceIdentity() const { return FIdentity; }
-    // The lock file and the name later starts connect to, in the session folder.
+    // The lock file and the name later starts connect to, in the session
+    // folder; on Windows the names of the mutex and of the registry.
     QString lockFilePath() const;
     QString serverName() const;
 
@@ -48,13 +57,25 @@ private:
     };
 
     QString pathFor(const QString &suffix) const;
-    void listen();
-    // The system's side: takes the session's lock without waiting, and lets it go.
+    // The system's side: takes the session's lock without waiting, waits
+    // for later starts, asks the copy that holds the lock to come forward,
+    // and lets the lock go.
+    bool lockTaken() const;
     TLockResult takeLock();
+    void listen();
+    void askRunningCopyForward();
     void releaseLock();
 
     QString FIdentity;
     QString FSessionDirectory;
+#ifdef Q_OS_WIN
+    // System handles: the registry's mutex and shared memory, and the view of it.
+    void *FRegistryLock = nullptr;
+    void *FRegistryMemory = nullptr;
+    void *FRegistryView = nullptr;
+    bool FMayRun = false;
+#else
     int FLockHandle = -1;
+#endif
     QLocalServer *FServer = nullptr;
 };

@@ -40,7 +40,7 @@ QString tooLarge(qint64 maxBytes)
 
 TFileWriter::TFileWriter(TFileWriter &&other) noexcept
     : FFileName(std::move(other.FFileName))
-    , FHandle(std::exchange(other.FHandle, -1))
+    , FHandle(std::exchange(other.FHandle, NoFileHandle))
 {
 }
 

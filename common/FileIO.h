@@ -4,6 +4,15 @@
 #include <QString>
 #include <functional>
 
+// A file the system has open: a descriptor on Unix, a HANDLE on Windows.
+#ifdef Q_OS_WIN
+using TFileHandle = void *;
+inline constexpr TFileHandle NoFileHandle = nullptr;
+#else
+using TFileHandle = int;
+inline constexpr TFileHandle NoFileHandle = -1;
+#endif
+
 // Reads a whole file. Raises EFOpenError with the system's reason. Meant for
 // files the user names on the host: it follows links and reads pipes to
 // their end, with no limit on the size.
@@ -18,7 +27,7 @@ QByteArray readWholeFile(const QString &fileName, qint64 maxBytes);
 
 // The same on a file the caller has opened for reading: takes over handle
 // and closes it whatever happens.
-QByteArray readRegularFile(const QString &fileName, int handle, qint64 maxBytes);
+QByteArray readRegularFile(const QString &fileName, TFileHandle handle, qint64 maxBytes);
 
 // The reasons given when a file is not read or written.
 namespace fileReason {
@@ -38,7 +47,7 @@ public:
     // Takes over handle, a file the caller has opened for writing without
     // emptying it: anything but a regular file of one name is refused (and
     // closed) before it is emptied. Raises EFCreateError.
-    TFileWriter(const QString &fileName, int handle);
+    TFileWriter(const QString &fileName, TFileHandle handle);
     TFileWriter(TFileWriter &&other) noexcept;
     ~TFileWriter();
     TFileWriter(const TFileWriter &) = delete;
@@ -66,7 +75,7 @@ private:
     qint64 writeAll(const char *data, qint64 size);
 
     QString FFileName;
-    int FHandle = -1;
+    TFileHandle FHandle = NoFileHandle;
 };
 
 // Writes data to a new or emptied file in one go.

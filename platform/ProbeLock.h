@@ -1,12 +1,15 @@
 #pragma once
 
+#include "common/FileIO.h"
+
 #include <QString>
 
 // Lets one writer at a time flash a probe: the window, any number of
 // qv58link-flash runs and each of their threads. The lock is a file in the
 // user's private runtime folder named from a hash of the probe drive's
-// identity, so nothing is written on the drive; it is held with flock, which
-// the kernel drops when the holder dies, so a crash never blocks the probe.
+// identity, so nothing is written on the drive; it is held with flock (on
+// Windows LockFileEx), which the kernel drops when the holder dies, so a
+// crash never blocks the probe.
 // Each TProbeLock opens the file afresh and so excludes every other one, in
 // this process as in others.
 class TProbeLock
@@ -39,6 +42,6 @@ public:
 
 private:
     QString FPath;
-    int FHandle = -1;
+    TFileHandle FHandle = NoFileHandle;
     TState FState = Free;
 };

@@ -12,7 +12,8 @@
 // A candidate that someone else made, that is open to others, or that is a
 // link is passed over, so a folder planted under /tmp cannot take the locks
 // away. Empty only when none of the three can be had; the callers then go on
-// unguarded rather than refuse to work.
+// unguarded rather than refuse to work. Windows has only the third, as
+// %LOCALAPPDATA%\qv58link, closed to others by its inherited access list.
 QString privateRuntimeFolder();
 
 // The candidates in the order above; an empty one is skipped.
