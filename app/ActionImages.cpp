@@ -2,13 +2,19 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#ifdef QV58_SVG_IMAGES
 #include <QSvgRenderer>
+#endif
 
 // The resources live in a static library: nothing would pull them in otherwise.
 static void registerActionImages()
 {
     static const bool registered = [] {
+#ifdef QV58_SVG_IMAGES
         Q_INIT_RESOURCE(ActionImages);
+#else
+        Q_INIT_RESOURCE(RenderedImages);
+#endif
         return true;
     }();
     Q_UNUSED(registered);
@@ -16,33 +22,87 @@ static void registerActionImages()
 
 namespace {
 
-const QString UpgradeSource = QStringLiteral(":/qv58link/upgrade.svg");
-const QString RefreshSource = QStringLiteral(":/qv58link/refresh.svg");
-const QString IconSource = QStringLiteral(":/qv58link/qv58link-upgrade.svg");
+const QString UpgradeName = QStringLiteral("upgrade");
+const QString RefreshName = QStringLiteral("refresh");
 
 // Every picture is drawn on a 16-pixel grid; whole multiples of it stay sharp.
 constexpr int GridSize = 16;
 const int IconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
-QImage renderSvg(const QString &source, int pixelSize)
+#ifdef QV58_SVG_IMAGES
+
+QImage drawPicture(const QString &name, int pixelSize)
 {
-    registerActionImages();
     QImage image(pixelSize, pixelSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    QSvgRenderer renderer(source);
+    QSvgRenderer renderer(QStringLiteral(":/qv58link/%1.svg").arg(name));
     QPainter painter(&image);
     renderer.render(&painter, QRectF(0, 0, pixelSize, pixelSize));
     return image;
 }
 
-QPixmap actionImage(const QString &source, qreal devicePixelRatio)
+#else
+
+// Without an SVG renderer the pictures come rendered at the sizes in
+// renderedPictureSizes(); another size is scaled down from the next larger one
+// (or up from the largest).
+QImage drawPicture(const QString &name, int pixelSize)
 {
-    QPixmap pixmap = QPixmap::fromImage(renderSvg(source, qRound(GridSize * devicePixelRatio)));
+    const QList<int> &sizes = renderedPictureSizes(name);
+    int chosen = sizes.isEmpty() ? 0 : sizes.last();
+    for (int size : sizes)
+        if (size >= pixelSize) {
+            chosen = size;
+            break;
+        }
+    QImage image(QStringLiteral(":/qv58link/rendered/") + renderedPictureFileName(name, chosen));
+    if (image.isNull()) {
+        image = QImage(pixelSize, pixelSize, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        return image;
+    }
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (chosen != pixelSize)
+        image = image.scaled(pixelSize, pixelSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+#endif
+
+QPixmap actionImage(const QString &name, qreal devicePixelRatio)
+{
+    QPixmap pixmap = QPixmap::fromImage(renderPicture(name, qRound(GridSize * devicePixelRatio)));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
 }
 
 } // namespace
+
+QImage renderPicture(const QString &name, int pixelSize)
+{
+    registerActionImages();
+    return drawPicture(name, pixelSize);
+}
+
+const QStringList &pictureNames()
+{
+    static const QStringList names{UpgradeName, RefreshName, ApplicationIconName};
+    return names;
+}
+
+const QList<int> &renderedPictureSizes(const QString &name)
+{
+    // The action images at the scales Windows offers (100 % to 300 %), the
+    // icon at the sizes the shell and the installer ask for.
+    static const QList<int> actionSizes{16, 20, 24, 28, 32, 40, 48};
+    static const QList<int> iconSizes{16, 20, 24, 32, 40, 48, 64, 128, 256};
+    return name == ApplicationIconName ? iconSizes : actionSizes;
+}
+
+QString renderedPictureFileName(const QString &name, int pixelSize)
+{
+    return QStringLiteral("%1-%2.png").arg(name).arg(pixelSize);
+}
 
 QList<QPixmap> makeActionImages()
 {
@@ -53,7 +113,7 @@ QList<QPixmap> makeActionImages(qreal devicePixelRatio)
 {
     if (!(devicePixelRatio >= 1.0))
         devicePixelRatio = 1.0;
-    return {actionImage(UpgradeSource, devicePixelRatio), actionImage(RefreshSource, devicePixelRatio)};
+    return {actionImage(UpgradeName, devicePixelRatio), actionImage(RefreshName, devicePixelRatio)};
 }
 
 QIcon makeApplicationIcon()
@@ -66,5 +126,5 @@ QIcon makeApplicationIcon()
 
 QImage renderApplicationIcon(int pixelSize)
 {
-    return renderSvg(IconSource, pixelSize);
+    return renderPicture(ApplicationIconName, pixelSize);
 }
