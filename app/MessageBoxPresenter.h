@@ -38,4 +38,8 @@ public:
 #ifdef Q_OS_WIN
 // The system's own box (MessageBoxW), the one the tool shows on Windows.
 IMessageBoxPresenter &systemMessageBoxPresenter();
+// What shows that box, for tests: MessageBoxW's arguments and answer with
+// the handle and flags as plain numbers; nullptr restores MessageBoxW.
+using TSystemBoxFunction = int (*)(void *owner, const wchar_t *text, const wchar_t *caption, unsigned style);
+void setSystemBoxFunction(TSystemBoxFunction function);
 #endif

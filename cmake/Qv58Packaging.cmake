@@ -9,9 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade tool for the QV58-LINK U
 # Debug information would triple the package; it stays in the build tree.
 set(CPACK_STRIP_FILES ON)
 
-if(WIN32)
-    include(${CMAKE_CURRENT_LIST_DIR}/Qv58WindowsRuntime.cmake)
-else()
+# The Windows installer's settings are in cmake/Qv58WindowsRuntime.cmake.
+if(NOT WIN32)
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 

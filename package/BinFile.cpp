@@ -86,8 +86,20 @@ bool TBinFile::saveToFile(const QString &AFileName, const void *AData, qint64 AS
 
 bool TBinFile::copyFile(const QString &ASource, const QString &ATarget, bool AOverWrite)
 {
-    std::error_code error;
-    const auto options = AOverWrite ? std::filesystem::copy_options::overwrite_existing
-                                    : std::filesystem::copy_options::none;
-    return std::filesystem::copy_file(nativePath(ASource), nativePath(ATarget), options, error) && !error;
+    if (!AOverWrite) {
+        // Refused by the system itself when the target exists, however
+        // recently it came to be.
+        std::error_code error;
+        return std::filesystem::copy_file(nativePath(ASource), nativePath(ATarget),
+                                          std::filesystem::copy_options::none, error)
+            && !error;
+    }
+    // GCC 12's copy_file fails on Windows whenever the target exists, even
+    // when told to overwrite it; reading and writing does the same everywhere.
+    try {
+        writeWholeFile(ATarget, readWholeFile(ASource));
+        return true;
+    } catch (const Exception &) {
+        return false;
+    }
 }

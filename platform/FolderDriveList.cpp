@@ -7,7 +7,7 @@
 
 TFolderDriveList::TFolderDriveList(const QString &folders)
 {
-    for (const QString &folder : folders.split(u':', Qt::SkipEmptyParts))
+    for (const QString &folder : folders.split(QDir::listSeparator(), Qt::SkipEmptyParts))
         FRoots.append(withTrailingSlash(QDir::cleanPath(QDir::current().absoluteFilePath(folder))));
 }
 

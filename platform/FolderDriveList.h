@@ -3,7 +3,7 @@
 #include "platform/DriveList.h"
 
 // Folders standing in for drives, written as QV58LINK_DRIVES is: paths
-// separated by ":". Each is a removable drive while its folder exists, so a
+// separated by ":" (";" on Windows, where a path holds a ":" itself). Each is a removable drive while its folder exists, so a
 // simulated probe "unplugs" by removing its folder; its identity is the folder.
 class TFolderDriveList final : public IDriveList
 {

@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include <atomic>
+#include <string>
+
 #include <windows.h>
 
 namespace {
@@ -43,7 +46,17 @@ UINT iconOf(QMessageBox::Icon icon)
     }
 }
 
-// NoButton for a failed call or an answer outside the table.
+// The answer that goes ahead with nothing: a box the system could not show
+// (no desktop, no memory) must not count as a yes to any question.
+QMessageBox::StandardButton declined(const QList<QMessageBox::StandardButton> &buttons)
+{
+    for (const auto button : {QMessageBox::Cancel, QMessageBox::No, QMessageBox::Abort})
+        if (buttons.contains(button))
+            return button;
+    return QMessageBox::Ok;
+}
+
+// NoButton for an answer outside the table.
 QMessageBox::StandardButton answerOf(int answer)
 {
     switch (answer) {
@@ -76,17 +89,34 @@ public:
     {
         // A box without owner disables no window.
         const HWND owner = request.owner ? reinterpret_cast<HWND>(request.owner->window()->winId()) : nullptr;
-        const int answer = ::MessageBoxW(owner, request.text.toStdWString().c_str(),
-                                         request.caption.toStdWString().c_str(),
-                                         buttonsOf(request.buttons) | iconOf(request.icon) | MB_DEFBUTTON1);
+        const UINT style = buttonsOf(request.buttons) | iconOf(request.icon) | MB_DEFBUTTON1;
+        const std::wstring text = request.text.toStdWString();
+        const std::wstring caption = request.caption.toStdWString();
+        const TSystemBoxFunction show = FShow.load();
+        const int answer = show ? show(owner, text.c_str(), caption.c_str(), style)
+                                : ::MessageBoxW(owner, text.c_str(), caption.c_str(), style);
+        if (answer == 0)
+            return declined(request.buttons);
         return answerOf(answer);
     }
+
+    std::atomic<TSystemBoxFunction> FShow{nullptr};
 };
+
+TWin32MessageBoxPresenter &presenter()
+{
+    static TWin32MessageBoxPresenter instance;
+    return instance;
+}
 
 } // namespace
 
+void setSystemBoxFunction(TSystemBoxFunction function)
+{
+    presenter().FShow = function;
+}
+
 IMessageBoxPresenter &systemMessageBoxPresenter()
 {
-    static TWin32MessageBoxPresenter presenter;
-    return presenter;
+    return presenter();
 }

@@ -1,15 +1,12 @@
 #pragma once
 
+#include "support/TestSystem.h"
+
 #include <QByteArray>
 #include <QString>
 #include <ostream>
 
-// Readable failure output for Qt texts and bytes.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
+// Readable failure output for Qt bytes (texts: support/TestSystem.h).
 inline void PrintTo(const QByteArray &bytes, std::ostream *os)
 {
     *os << '"' << bytes.toStdString() << '"';

@@ -15,7 +15,7 @@ TEST(FileIO, ReadMissingFileRaisesOpenErrorWithPathAndReason)
         readWholeFile(path);
         FAIL() << "no error";
     } catch (const EFOpenError &e) {
-        EXPECT_EQ(e.message(), QString("Cannot open file \"%1\". No such file or directory").arg(path));
+        EXPECT_EQ(e.message(), QString("Cannot open file \"%1\". %2").arg(path, noSuchFileText()));
     }
 }
 
@@ -38,7 +38,7 @@ TEST(FileIO, CreateInMissingFolderRaisesCreateError)
         TFileWriter writer(path);
         FAIL() << "no error";
     } catch (const EFCreateError &e) {
-        EXPECT_EQ(e.message(), QString("Cannot create file \"%1\". No such file or directory").arg(path));
+        EXPECT_EQ(e.message(), QString("Cannot create file \"%1\". %2").arg(path, noSuchFolderText()));
     }
 }
 
@@ -93,36 +93,48 @@ protected:
 TEST_F(BoundedRead, TakesRegularFilesUpToTheBoundAndRefusesEverythingElse)
 {
     const qint64 bound = 1000;
-    ASSERT_TRUE(makeFifo(path("fifo")));
-    ASSERT_TRUE(QFile::link(path("fifo"), path("link to fifo")));
-    ASSERT_TRUE(QFile::link("/dev/zero", path("link to zero")));
-    ASSERT_TRUE(QFile::link(file("target", 10), path("link to file")));
+    const bool links = canMakeSymbolicLinks();
+    const bool special = hasSpecialFiles();
+    if (special) {
+        ASSERT_TRUE(makeFifo(path("fifo")));
+    }
+    if (special && links) {
+        ASSERT_TRUE(makeSymbolicLink(path("fifo"), path("link to fifo")));
+        ASSERT_TRUE(makeSymbolicLink("/dev/zero", path("link to zero")));
+    }
+    if (links) {
+        ASSERT_TRUE(makeSymbolicLink(file("target", 10), path("link to file")));
+    }
     QDir(FDir.path()).mkdir("folder");
     // A sparse file: its size costs no disk, and reading all of it would.
     QFile huge(path("huge"));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(512) << 20));
     huge.close();
 
-    const struct
+    struct TCase
     {
         QString name;
         qint64 size; // -1: refused
         QString reason;
-    } cases[] = {
+        bool made = true; // false: this system cannot make the entry
+    };
+    const TCase cases[] = {
         {file("empty", 0), 0, {}},
         {file("small", 10), 10, {}},
         {file("at the bound", bound), bound, {}},
         // Host files the user names may be links; the file behind is judged.
-        {path("link to file"), 10, {}},
+        {path("link to file"), 10, {}, links},
         {file("one over", bound + 1), -1, fileReason::tooLarge(bound)},
         {path("huge"), -1, fileReason::tooLarge(bound)},
-        {path("fifo"), -1, fileReason::special()},
-        {path("link to fifo"), -1, fileReason::special()},
-        {path("link to zero"), -1, fileReason::special()},
+        {path("fifo"), -1, fileReason::special(), special},
+        {path("link to fifo"), -1, fileReason::special(), special && links},
+        {path("link to zero"), -1, fileReason::special(), special && links},
         {path("folder"), -1, fileReason::folder()},
-        {path("missing"), -1, QStringLiteral("No such file or directory")},
+        {path("missing"), -1, noSuchFileText()},
     };
     for (const auto &c : cases) {
+        if (!c.made)
+            continue;
         SCOPED_TRACE(c.name.toStdString());
         try {
             const QByteArray data = readWholeFile(c.name, bound);

@@ -1,4 +1,5 @@
 #include "common/TextFile.h"
+#include "support/TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -57,10 +58,20 @@ TEST(DecodeTextLines, EncodingsAndLineEnds)
     }
 }
 
-TEST(DecodeText, WithoutMarkUsesTheLocaleCodec)
+TEST(DecodeText, WithoutMarkUsesTheMachinesCodePage)
 {
-    // The tests run under a UTF-8 locale, so unmarked UTF-8 decodes as such; a
-    // mark that is not at the very start is ordinary text.
-    EXPECT_EQ(decodeText("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
-    EXPECT_EQ(decodeText("x\xEF\xBB\xBF"), QString::fromUtf8("x\xEF\xBB\xBF"));
+    // A mark that is not at the very start is ordinary text.
+    switch (textCodePage()) {
+    case 65001: // the Linux tests' UTF-8 locale
+        EXPECT_EQ(decodeText("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
+        EXPECT_EQ(decodeText("x\xEF\xBB\xBF"), QString::fromUtf8("x\xEF\xBB\xBF"));
+        break;
+    case 1252: // Windows in English and most of western Europe
+        EXPECT_EQ(decodeText("caf\xE9"), QString::fromUtf8("caf\xC3\xA9"));
+        EXPECT_EQ(decodeText("x\xEF\xBB\xBF"), QString::fromUtf8("x\xC3\xAF\xC2\xBB\xC2\xBF"));
+        EXPECT_EQ(decodeText("\x80 5"), QString::fromUtf8("\xE2\x82\xAC 5"));
+        break;
+    default:
+        GTEST_SKIP() << "no expectations for code page " << textCodePage();
+    }
 }

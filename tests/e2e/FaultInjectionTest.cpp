@@ -1,6 +1,6 @@
 #include "UpgradeRunFixture.h"
 
-#include "support/FilesAsNobody.h"
+#include "support/TestSystem.h"
 
 #include "probe/QV58LinkConfig.h"
 

@@ -153,7 +153,7 @@ std::string entryCaseName(const ::testing::TestParamInfo<TEntryCase> &info)
 
 INSTANTIATE_TEST_SUITE_P(, HostileEntryOnTheDrive,
                          ::testing::Combine(::testing::Values(MarkerName, ImageName), ::testing::Bool(),
-                                            ::testing::ValuesIn(AllHostile)),
+                                            ::testing::ValuesIn(allHostile())),
                          entryCaseName);
 
 namespace {
@@ -191,9 +191,9 @@ bool plantDetails(TDetails kind, const QString &path, const QString &outside)
     const QByteArray name = QFile::encodeName(path);
     switch (kind) {
     case TDetails::LinkToZero:
-        return QFile::link(QStringLiteral("/dev/zero"), path);
+        return makeSymbolicLink(QStringLiteral("/dev/zero"), path);
     case TDetails::LinkToFifo:
-        return makeFifo(outside + QStringLiteral("/pipe")) && QFile::link(outside + QStringLiteral("/pipe"), path);
+        return makeFifo(outside + QStringLiteral("/pipe")) && makeSymbolicLink(outside + QStringLiteral("/pipe"), path);
     case TDetails::Fifo:
         return makeFifo(path);
     case TDetails::Sparse: {
@@ -207,7 +207,7 @@ bool plantDetails(TDetails kind, const QString &path, const QString &outside)
         return QDir().mkdir(path);
     case TDetails::LinkToGoodFile:
         writeWholeFile(outside + QStringLiteral("/DETAILS.txt"), hostile::ProbeDetails);
-        return QFile::link(outside + QStringLiteral("/DETAILS.txt"), path);
+        return makeSymbolicLink(outside + QStringLiteral("/DETAILS.txt"), path);
     }
     return false;
 }
@@ -313,7 +313,7 @@ TEST_F(HostileText, ControlsInTheDetailsAreEscapedInThePlainListing)
                                                        "Interface Version: V1.9\xc2\x9b\r\nBootloader Version: B1.2\x9b\r\n");
     // A drive of its own name is named on the errors' side.
     const QString other = addDrive(QStringLiteral("B\x1b]2;evil\x07"), QByteArray());
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), other + QStringLiteral("DETAILS.txt")));
+    ASSERT_TRUE(makeSymbolicLink(QStringLiteral("/dev/zero"), other + QStringLiteral("DETAILS.txt")));
 
     const TFinished list = run(QStringLiteral("qv58link-flash"), {"list"});
     ASSERT_TRUE(list.ended) << list.transcript();

@@ -1,6 +1,6 @@
 #include "common/FileIO.h"
 #include "package/PackageBuilder.h"
-#include "support/ChildProcess.h"
+#include "support/TestSystem.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -6,6 +6,7 @@
 #include "package/cipher/CipherException.h"
 #include "package/cipher/DesBlockCipher.h"
 #include "package/cipher/Lb3DES.h"
+#include "support/TestSystem.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -209,7 +210,7 @@ TEST(UpgradeFile, ReadsAFile)
         TUpgradeFile none(missing);
         FAIL() << "no error";
     } catch (const EFOpenError &e) {
-        EXPECT_EQ(e.message(), QString("Cannot open file \"%1\". No such file or directory").arg(missing));
+        EXPECT_EQ(e.message(), QString("Cannot open file \"%1\". %2").arg(missing, noSuchFileText()));
     }
 }
 
@@ -239,7 +240,7 @@ TEST(UpgradeFile, SaveFileReportsCreateAndWriteErrors)
         file.saveFile(unreachable);
         FAIL() << "no error";
     } catch (const EFCreateError &e) {
-        EXPECT_EQ(e.message(), QString("Cannot create file \"%1\". No such file or directory").arg(unreachable));
+        EXPECT_EQ(e.message(), QString("Cannot create file \"%1\". %2").arg(unreachable, noSuchFolderText()));
     }
 
     const TWriteLimiterGuard guard([](const QString &, qint64 size) { return size - 1; });

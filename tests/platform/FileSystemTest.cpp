@@ -50,9 +50,12 @@ TEST_F(Drive, FolderIsNotAFile)
     EXPECT_FALSE(fileExists(root() + QStringLiteral("details.txt")));
     EXPECT_FALSE(fileExists(FDir.path()));
 
-    // A file beside it that differs only in case still counts.
-    file(QStringLiteral("Details.txt"));
-    EXPECT_TRUE(fileExists(root() + QStringLiteral("DETAILS.txt")));
+    // A file beside it that differs only in case still counts, where one
+    // folder can hold both.
+    if (namesAreCaseSensitive()) {
+        file(QStringLiteral("Details.txt"));
+        EXPECT_TRUE(fileExists(root() + QStringLiteral("DETAILS.txt")));
+    }
 }
 
 TEST_F(Drive, VanishedOrMissingFolderGivesFalse)
@@ -72,7 +75,9 @@ TEST_F(Drive, VanishedOrMissingFolderGivesFalse)
 
 TEST_F(Drive, DanglingLinkIsNoFile)
 {
-    ASSERT_TRUE(QFile::link(root() + QStringLiteral("nowhere"), root() + QStringLiteral("DETAILS.txt")));
+    if (!canMakeSymbolicLinks())
+        GTEST_SKIP() << "no symbolic links here";
+    ASSERT_TRUE(makeSymbolicLink(root() + QStringLiteral("nowhere"), root() + QStringLiteral("DETAILS.txt")));
     EXPECT_FALSE(fileExists(root() + QStringLiteral("details.txt")));
     EXPECT_FALSE(fileExists(root() + QStringLiteral("DETAILS.txt")));
 }
@@ -85,8 +90,10 @@ TEST_F(Drive, PathInRootUsesTheExistingSpelling)
     EXPECT_EQ(pathInRoot(root(), QStringLiteral("upgrade.Hex")), root() + QStringLiteral("UPGRADE.HEX"));
 
     // Two spellings can only coexist here, not on the probe: the exact one wins.
-    file(QStringLiteral("upgrade.Hex"));
-    EXPECT_EQ(pathInRoot(root(), QStringLiteral("upgrade.Hex")), root() + QStringLiteral("upgrade.Hex"));
+    if (namesAreCaseSensitive()) {
+        file(QStringLiteral("upgrade.Hex"));
+        EXPECT_EQ(pathInRoot(root(), QStringLiteral("upgrade.Hex")), root() + QStringLiteral("upgrade.Hex"));
+    }
 
     // A folder of that name is not taken for the file.
     folder(QStringLiteral("start_bl.act"));
@@ -112,10 +119,12 @@ TEST_F(Drive, OnlyAsciiLettersFoldTogether)
 
 TEST_F(Drive, LinksAndSpecialFilesAreNeverTakenForFiles)
 {
+    if (!canMakeSymbolicLinks() || !hasSpecialFiles())
+        GTEST_SKIP() << "no symbolic links or FIFOs here";
     const TOutside outside;
-    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
+    ASSERT_TRUE(makeSymbolicLink(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
     ASSERT_TRUE(makeFifo(root() + QStringLiteral("FAIL.TXT")));
-    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
+    ASSERT_TRUE(makeSymbolicLink(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
     folder(QStringLiteral("start_bl.act"));
 
     const struct
@@ -163,7 +172,7 @@ TEST(CreateFileInRoot, RefusesEveryEntryThatIsNotARegularFile)
         {"upgrade.Hex", "UPGRADE.HEX"},
     };
     for (const auto &n : names) {
-        for (const THostile kind : AllHostile) {
+        for (const THostile kind : allHostile()) {
             SCOPED_TRACE(std::string(n.onDrive) + ", " + nameOf(kind));
             QTemporaryDir drive;
             const TOutside outside;
@@ -191,8 +200,10 @@ TEST(CreateFileInRoot, RefusesEveryEntryThatIsNotARegularFile)
 
 TEST_F(Drive, CreateFileInRootIsNotSteeredPastALinkByTheExactName)
 {
+    if (!canMakeSymbolicLinks() || !namesAreCaseSensitive())
+        GTEST_SKIP() << "needs symbolic links and names that differ in case";
     const TOutside outside;
-    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
+    ASSERT_TRUE(makeSymbolicLink(outside.victim(), root() + QStringLiteral("UPGRADE.HEX")));
     EXPECT_THROW(createFileInRoot(root(), QStringLiteral("upgrade.Hex")), EFCreateError);
     // Not even when a regular file has the exact name.
     file(QStringLiteral("upgrade.Hex"), "old image");
@@ -217,6 +228,10 @@ TEST_F(Drive, CreateFileInRootReplacesARegularFileInAnyCase)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.before.join(u' ').toStdString());
+        // Several spellings of one name in one folder need a file system
+        // that tells them apart.
+        if (!namesAreCaseSensitive() && c.before.filter(QStringLiteral("hex"), Qt::CaseInsensitive).size() > 1)
+            continue;
         QTemporaryDir drive;
         const QString root = drive.path() + u'/';
         for (const QString &name : c.before)
@@ -257,11 +272,11 @@ TEST(ReadFileInRoot, ReadsOnlyARegularFileWithinTheBound)
         std::function<bool(const QString &entry, const TOutside &outside)> plant;
         QString reason; // empty: read
     } cases[] = {
-        {"link to /dev/zero", [](const QString &e, const TOutside &) { return QFile::link("/dev/zero", e); }, link},
+        {"link to /dev/zero", [](const QString &e, const TOutside &) { return makeSymbolicLink("/dev/zero", e); }, link},
         {"link to a fifo",
          [](const QString &e, const TOutside &) {
              const QString pipe = QFileInfo(e).path() + QStringLiteral("/pipe");
-             return makeFifo(pipe) && QFile::link(pipe, e);
+             return makeFifo(pipe) && makeSymbolicLink(pipe, e);
          },
          link},
         {"fifo", [](const QString &e, const TOutside &) { return makeFifo(e); }, fileReason::special()},
@@ -279,7 +294,7 @@ TEST(ReadFileInRoot, ReadsOnlyARegularFileWithinTheBound)
          fileReason::tooLarge(bound)},
         {"folder", [](const QString &e, const TOutside &) { return QDir().mkdir(e); }, fileReason::folder()},
         {"link to a good file outside",
-         [](const QString &e, const TOutside &o) { return QFile::link(o.victim(), e); }, link},
+         [](const QString &e, const TOutside &o) { return makeSymbolicLink(o.victim(), e); }, link},
         {"exactly the bound",
          [&](const QString &e, const TOutside &) {
              writeWholeFile(e, QByteArray(bound, 'x'));
@@ -292,7 +307,11 @@ TEST(ReadFileInRoot, ReadsOnlyARegularFileWithinTheBound)
         QTemporaryDir drive;
         const TOutside outside;
         const QString root = drive.path() + u'/';
-        ASSERT_TRUE(c.plant(root + QStringLiteral("DETAILS.TXT"), outside));
+        // Only a system without FIFOs or links may fail to make one.
+        if (!c.plant(root + QStringLiteral("DETAILS.TXT"), outside)) {
+            ASSERT_FALSE(hasSpecialFiles() && canMakeSymbolicLinks());
+            continue;
+        }
         try {
             const QByteArray data = readFileInRoot(root, QStringLiteral("DETAILS.txt"), bound);
             EXPECT_TRUE(c.reason.isEmpty()) << "read " << data.size() << " bytes";
@@ -308,7 +327,9 @@ TEST(ReadFileInRoot, ReadsOnlyARegularFileWithinTheBound)
 TEST_F(Drive, ReadFileInRootPrefersARegularFileAndNamesAMissingOne)
 {
     const TOutside outside;
-    ASSERT_TRUE(QFile::link(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
+    if (canMakeSymbolicLinks() && namesAreCaseSensitive()) {
+        ASSERT_TRUE(makeSymbolicLink(outside.victim(), root() + QStringLiteral("DETAILS.txt")));
+    }
     file(QStringLiteral("details.txt"), "HIC ID: 1");
     EXPECT_EQ(readFileInRoot(root(), QStringLiteral("DETAILS.Txt"), 100), QByteArray("HIC ID: 1"));
 
@@ -317,6 +338,6 @@ TEST_F(Drive, ReadFileInRootPrefersARegularFileAndNamesAMissingOne)
         FAIL() << "no error";
     } catch (const EFOpenError &e) {
         EXPECT_EQ(e.message(),
-                  QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(root() + "Fail.txt"));
+                  QStringLiteral("Cannot open file \"%1\". %2").arg(root() + "Fail.txt", noSuchFileText()));
     }
 }

@@ -1,5 +1,5 @@
 #include "platform/ProbeLock.h"
-#include "support/ChildProcess.h"
+#include "support/TestSystem.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,16 +5,12 @@
 #include "SysfsTree.h"
 
 #include "platform/linux/SystemDriveList.h"
+#include "support/TestSystem.h"
 
 #include <QDir>
 
 #include <gtest/gtest.h>
 #include <ostream>
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline void PrintTo(const TDriveInfo &drive, std::ostream *os)
 {

@@ -1,5 +1,5 @@
 #include "HexRecords.h"
-#include "support/ChildProcess.h"
+#include "support/TestSystem.h"
 
 #include "common/FileIO.h"
 #include "platform/FileSystem.h"

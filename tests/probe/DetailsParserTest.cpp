@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "probe/PartName.h"
 #include "probe/QV58LinkConfigFile.h"
+#include "support/TestSystem.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -137,7 +138,7 @@ TEST(DetailsFile, MissingFileRaisesOpenErrorWithPathAndReason)
         TQV58LinkConfigFile parser(path);
         FAIL() << "no error";
     } catch (const EFOpenError &e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory").arg(path));
+        EXPECT_EQ(e.message(), QStringLiteral("Cannot open file \"%1\". %2").arg(path, noSuchFileText()));
     }
 }
 

@@ -2,6 +2,7 @@
 #include "tools/serve/SelfSignedCertificate.h"
 
 #include "common/FileIO.h"
+#include "support/TestSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,10 +21,10 @@ TEST(FileServerResolve, ServesOnlyRegularFilesInsideTheRoot)
     writeWholeFile(root + "/sub/b.dat", "b");
     writeWholeFile(base + "/outside.txt", "secret");
     writeWholeFile(base + "/root2/f.txt", "sibling");
-    QFile::link(root + "/sub/b.dat", root + "/link-in");
-    QFile::link(base + "/outside.txt", root + "/link-out");
-    QFile::link(base + "/root2/f.txt", root + "/link-sibling");
-    QFile::link(base, root + "/sub/up");
+    makeSymbolicLink(root + "/sub/b.dat", root + "/link-in");
+    makeSymbolicLink(base + "/outside.txt", root + "/link-out");
+    makeSymbolicLink(base + "/root2/f.txt", root + "/link-sibling");
+    makeSymbolicLink(base, root + "/sub/up");
 
     const struct
     {

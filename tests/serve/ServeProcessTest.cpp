@@ -1,7 +1,7 @@
 #include "catalogue/HTTPClient.h"
 #include "catalogue/HTTPExceptions.h"
 #include "common/FileIO.h"
-#include "support/ChildProcess.h"
+#include "support/TestSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,7 +94,7 @@ TEST_F(ServeProcess, ServesFilesAtTheirPathsBelowTheRoot)
 TEST_F(ServeProcess, AnswersNotFoundForAnythingButAFileInsideTheRoot)
 {
     writeWholeFile(dir.filePath("secret.txt"), "secret");
-    QFile::link(dir.filePath("secret.txt"), root + "/escape.txt");
+    makeSymbolicLink(dir.filePath("secret.txt"), root + "/escape.txt");
     for (const char *path : {"Download/qv58link/missing.dat", "Download/qv58link", "escape.txt",
              "Download/../../secret.txt", "%2e%2e/secret.txt", "Download/%2E%2E/%2e%2e/secret.txt"}) {
         SCOPED_TRACE(path);

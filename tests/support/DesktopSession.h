@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/ChildProcess.h"
+#include "support/TestSystem.h"
 
 #include <QElapsedTimer>
 #include <QFile>

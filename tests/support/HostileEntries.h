@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/FileIO.h"
+#include "support/TestSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QList>
 
 // A drive that only claims to be the probe's may hold, under one of the
 // tool's names, an entry that is no regular file and leads elsewhere.
@@ -22,9 +22,21 @@ enum class THostile {
     HardLink,     // a second name of the file outside (same file system)
 };
 
-inline constexpr THostile AllHostile[] = {THostile::LinkToVictim, THostile::DanglingLink, THostile::Fifo,
-                                          THostile::Folder, THostile::LinkToDevice,
-                                          THostile::HardLink};
+// Every kind this system can make: Windows has no FIFOs and no device
+// files, and under Wine no links either.
+inline QList<THostile> allHostile()
+{
+    QList<THostile> kinds;
+    if (canMakeSymbolicLinks())
+        kinds << THostile::LinkToVictim << THostile::DanglingLink;
+    if (hasSpecialFiles())
+        kinds << THostile::Fifo;
+    kinds << THostile::Folder;
+    if (hasSpecialFiles() && canMakeSymbolicLinks())
+        kinds << THostile::LinkToDevice;
+    kinds << THostile::HardLink;
+    return kinds;
+}
 
 inline const char *nameOf(THostile kind)
 {
@@ -48,11 +60,6 @@ inline const char *nameOf(THostile kind)
 inline bool isLink(THostile kind)
 {
     return kind == THostile::LinkToVictim || kind == THostile::DanglingLink || kind == THostile::LinkToDevice;
-}
-
-inline bool makeFifo(const QString &path)
-{
-    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
 }
 
 // A folder beside the drive holding one file that nothing may change; a
@@ -79,17 +86,17 @@ public:
     {
         switch (kind) {
         case THostile::LinkToVictim:
-            return QFile::link(victim(), path);
+            return makeSymbolicLink(victim(), path);
         case THostile::DanglingLink:
-            return QFile::link(nowhere(), path);
+            return makeSymbolicLink(nowhere(), path);
         case THostile::Fifo:
             return makeFifo(path);
         case THostile::Folder:
             return QDir().mkdir(path);
         case THostile::LinkToDevice:
-            return QFile::link(QStringLiteral("/dev/null"), path);
+            return makeSymbolicLink(QStringLiteral("/dev/null"), path);
         case THostile::HardLink:
-            return ::link(QFile::encodeName(victim()).constData(), QFile::encodeName(path).constData()) == 0;
+            return makeHardLink(victim(), path);
         }
         return false;
     }

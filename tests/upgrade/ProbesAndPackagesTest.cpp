@@ -151,7 +151,7 @@ TEST(FirstProbe, LoadsTheFirstOrRaisesAndKeepsTheRecord)
         {"a link is passed over for the next drive",
          [](Drives &d) {
              d.add("Link");
-             QFile::link(d.path("Probe/DETAILS.txt"), d.path("Link/DETAILS.txt"));
+             makeSymbolicLink(d.path("Probe/DETAILS.txt"), d.path("Link/DETAILS.txt"));
              d.add("Probe", "HIC ID: 51563270\r\n");
          },
          "51563270", {}},

@@ -596,7 +596,7 @@ TEST(UpgradeOnAHostileDrive, StopsAtTheEntryAndWritesNothingThroughIt)
         {"UPGRADE.HEX", true},
     };
     for (const auto &n : names) {
-        for (const THostile kind : AllHostile) {
+        for (const THostile kind : allHostile()) {
             SCOPED_TRACE(std::string(n.onDrive) + ", " + nameOf(kind));
             ProbeRun run;
             const TOutside outside;
