@@ -18,6 +18,11 @@ struct TDriveInfo
     QString root;
     TDriveType type = TDriveType::Unknown;
     QString identity;
+    // Set where the layer looks for the USB port but cannot find it, and the
+    // identity is only the root: a probe that comes back on another root is
+    // lost, and another device that takes this root is mistaken for it.
+    // Folder drives are not marked: a simulated probe keeps its folder.
+    bool portUnknown = false;
 
     bool operator==(const TDriveInfo &) const = default;
 };

@@ -3,6 +3,7 @@
 #include "common/windows/SystemError.h"
 #include "platform/DriveRoot.h"
 #include "platform/SystemDrives.h"
+#include "platform/windows/UsbPortWindows.h"
 
 #include <QDir>
 
@@ -52,9 +53,12 @@ QStringList driveLetterRoots()
 }
 
 // Windows has no mounting for the tool to do: a removable drive has its
-// letter as soon as it arrives. The identity is that letter. Windows gives
-// a device that comes back from a restart the letter it had before, so the
-// letter stands for the USB port as long as no other drive takes it meanwhile.
+// letter as soon as it arrives. The identity of a removable drive is the USB
+// port of its device where Windows tells it. Elsewhere it is the letter,
+// marked so: Windows gives a device that comes back from a restart the
+// letter it had before, so the letter stands for the port only as long as
+// no other drive takes it meanwhile. Other drives are never probes; their
+// devices are not asked, as a network drive could keep the look waiting.
 class TWindowsDriveList final : public IDriveList
 {
 public:
@@ -63,7 +67,15 @@ public:
         QList<TDriveInfo> found;
         for (const QString &root : driveLetterRoots()) {
             const QString ownRoot = withTrailingSlash(QDir::fromNativeSeparators(root));
-            found.append({ownRoot, typeOf(::GetDriveTypeW(nativePath(root).c_str())), ownRoot});
+            TDriveInfo drive{ownRoot, typeOf(::GetDriveTypeW(nativePath(root).c_str())), ownRoot};
+            if (drive.type == TDriveType::Removable) {
+                const QString port = usbPortOfVolume(root);
+                if (port.isEmpty())
+                    drive.portUnknown = true;
+                else
+                    drive.identity = port;
+            }
+            found.append(drive);
         }
         return found;
     }

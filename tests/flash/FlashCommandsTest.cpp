@@ -32,6 +32,30 @@ const QByteArray MiniDetails = "HIC ID: 51563270\r\nQV58-LINK Mode: Interface\r\
 const QByteArray MaxDetails = "HIC ID: 51560059\r\nQV58-LINK Mode: Bootloader\r\nInterface Version: V2.0\r\n"
                               "Bootloader Version: B2.0\r\n";
 
+// A drive list as one that cannot tell the USB port of some drives gives
+// it: those drives are followed by their roots alone.
+class TPortUnknownDrives final : public IDriveList
+{
+public:
+    TPortUnknownDrives(IDriveList &drives, const QStringList &roots)
+        : FDrives(drives)
+        , FRoots(roots)
+    {
+    }
+
+    QList<TDriveInfo> drives() override
+    {
+        QList<TDriveInfo> found = FDrives.drives();
+        for (TDriveInfo &drive : found)
+            drive.portUnknown = FRoots.contains(drive.root);
+        return found;
+    }
+
+private:
+    IDriveList &FDrives;
+    QStringList FRoots;
+};
+
 // The commands in process: their drives are folders below a temporary one,
 // their streams are texts.
 class FlashCommands : public ::testing::Test
@@ -58,7 +82,11 @@ protected:
         QStringList folders;
         for (const QString &name : FNames)
             folders.append(drive(name));
-        TFolderDriveList drives(folders.join(u':'));
+        TFolderDriveList folderDrives(folders.join(u':'));
+        QStringList portUnknownRoots;
+        for (const QString &name : FPortUnknown)
+            portUnknownRoots.append(root(name));
+        TPortUnknownDrives drives(folderDrives, portUnknownRoots);
         TRun done;
         QTextStream out(&done.out);
         QTextStream err(&done.err);
@@ -82,6 +110,8 @@ protected:
 
     QTemporaryDir FDir;
     QStringList FNames;
+    // Drives whose USB port the list cannot tell.
+    QStringList FPortUnknown;
 };
 
 QString md5Of(const QByteArray &bytes)
@@ -189,6 +219,51 @@ TEST_F(FlashCommands, InstallFlashesALocalPackage)
     // With --json the progress lines go to err, each naming the drive.
     EXPECT_TRUE(done.err.contains(root("A") + ": Upgrade QV58-Link fireware success!")) << done.err.toStdString();
     EXPECT_EQ(probe.waitFor("image "), QStringLiteral("image bytes=%1 md5=%2").arg(image.size()).arg(md5Of(image)));
+}
+
+// Two probes flashed at once, one of them on a drive whose USB port is
+// unknown: that one is named once, and both are flashed.
+TEST_F(FlashCommands, InstallAllNamesEachProbeFollowedByItsLetterAlone)
+{
+    const QByteArray image = makeFirmwareImage(6000, "mini");
+    writeWholeFile(path("mini.dat"), buildPackage(image, "App", "V1.10", "QV58Link Mini", "2026-12-01 10:00"));
+    std::vector<std::unique_ptr<ToolProcess>> probes;
+    for (const char *name : {"A", "B"}) {
+        probes.push_back(std::make_unique<ToolProcess>(
+            QStringLiteral("qv58link-probe-sim"), QStringList{"--drive", drive(name), "--restart-ms", "300",
+                                                              "--app-version", "V1.9", "--new-version", "V1.10"}));
+        ASSERT_FALSE(probes.back()->waitFor(QStringLiteral("present ")).isEmpty())
+            << probes.back()->transcript().toStdString();
+        listDrive(name);
+    }
+    FPortUnknown = {"B"};
+    const QString notice = "qv58link-flash: " + root("B")
+        + ": the USB port of this drive is unknown; the probe is followed by its drive letter\n";
+
+    const TRun done = run({"install", "--all", "--package", path("mini.dat"), "--json"});
+    EXPECT_EQ(done.code, feOk) << done.out.toStdString() << done.err.toStdString();
+    EXPECT_EQ(done.err.count(notice), 1) << done.err.toStdString();
+    EXPECT_FALSE(done.err.contains(root("A") + ": the USB port")) << done.err.toStdString();
+    const QJsonArray results = arrayOf(done);
+    ASSERT_EQ(results.size(), 2);
+    for (const QJsonValue &result : results) {
+        const QJsonObject object = result.toObject();
+        EXPECT_EQ(object.value("result").toString().toStdString(), "success")
+            << object.value("message").toString().toStdString();
+        EXPECT_EQ(object.value("versionAfter").toString().toStdString(), "V1.10");
+    }
+    const QString flashed = QStringLiteral("image bytes=%1 md5=%2").arg(image.size()).arg(md5Of(image));
+    for (const auto &probe : probes) {
+        EXPECT_EQ(probe->waitFor("image "), flashed);
+    }
+
+    // A single probe has no other one restarting beside it that could come
+    // back on its letter: nothing is said.
+    writeWholeFile(path("max.dat"), buildPackage(makeFirmwareImage(512, "max"), "App", "V2.1", "QV58Link Max",
+                                                 "2026-12-01 10:00"));
+    const TRun one = run({"install", "--probe", drive("B"), "--package", path("max.dat")});
+    EXPECT_EQ(one.code, feFailed) << one.out.toStdString() << one.err.toStdString();
+    EXPECT_FALSE(one.err.contains("the USB port")) << one.err.toStdString();
 }
 
 TEST_F(FlashCommands, BadCommandLinesAreNamedWithTheUsage)

@@ -127,10 +127,21 @@ int TInstallCommand::run(const QCommandLineParser &parser, TCommandContext &cont
     const QString version = parser.value(Version);
     const QString packageFile = parser.value(Package);
     IDriveList &drives = context.drives;
-    const QList<std::shared_ptr<TProbe>> probes =
-        chosenProbes(parser.value(probeOption()), parser.isSet(All), drives, err);
+    const bool all = parser.isSet(All);
+    const QList<std::shared_ptr<TProbe>> probes = chosenProbes(parser.value(probeOption()), all, drives, err);
     if (probes.isEmpty())
         return reportNoProbe(err);
+    // Several probes restart at once: one followed by its letter alone may
+    // come back on another's letter, or not be found when it comes back on
+    // a new one. The user hears which ones; they are flashed all the same.
+    if (all) {
+        for (const auto &probe : probes) {
+            if (probe->drive.portUnknown)
+                err << "qv58link-flash: " << shown(probe->drive.root)
+                    << ": the USB port of this drive is unknown; the probe is followed by its drive letter\n";
+        }
+        err.flush();
+    }
     QTextStream &events = json ? err : out;
 
     QList<TResult> results(probes.size());
