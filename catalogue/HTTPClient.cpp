@@ -161,6 +161,11 @@ THTTPClientPrivate::THTTPClientPrivate(THTTPClient &owner)
     // A mirror's certificate named by SSL_CERT_FILE may change between two
     // connections of one session.
     curl_easy_setopt(curl, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+#ifdef Q_OS_WIN
+    // Windows keeps its trusted roots in its certificate store, which
+    // libcurl reads beside any file (SSL_CERT_FILE) it is given.
+    curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA));
+#endif
 
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &THTTPClientPrivate::onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
