@@ -2,9 +2,11 @@
 #include "app/SingleInstance.h"
 #include "app/WindowClock.h"
 #include "app/wMain.h"
+#include "common/ProcessStart.h"
 
 int main(int argc, char **argv)
 {
+    prepareProcess();
     // The tool takes no arguments, not even Qt's own (-platform, -style, -reverse …).
     int appArgc = argc > 0 ? 1 : 0;
     char *appArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};

@@ -1,3 +1,4 @@
+#include "common/ProcessStart.h"
 #include "platform/DriveList.h"
 #include "tools/flash/FlashCommand.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char **argv)
 {
+    prepareProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qv58link-flash"));
     QTextStream out(stdout);
