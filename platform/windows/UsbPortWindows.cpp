@@ -2,6 +2,7 @@
 
 #include "platform/UsbLocation.h"
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -15,47 +16,19 @@
 
 namespace {
 
-class THandle
+// Gives a system handle back with the function that frees its kind, on every
+// way out; an invalid handle is not given back.
+template <auto Free>
+struct TFree
 {
-public:
-    explicit THandle(HANDLE handle)
-        : FHandle(handle)
+    void operator()(void *handle) const
     {
+        if (handle != INVALID_HANDLE_VALUE)
+            Free(handle);
     }
-    ~THandle()
-    {
-        if (FHandle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(FHandle);
-    }
-    THandle(const THandle &) = delete;
-    THandle &operator=(const THandle &) = delete;
-
-    HANDLE get() const { return FHandle; }
-
-private:
-    HANDLE FHandle;
 };
-
-class TDeviceInfoSet
-{
-public:
-    explicit TDeviceInfoSet(HDEVINFO set)
-        : FSet(set)
-    {
-    }
-    ~TDeviceInfoSet()
-    {
-        if (FSet != INVALID_HANDLE_VALUE)
-            ::SetupDiDestroyDeviceInfoList(FSet);
-    }
-    TDeviceInfoSet(const TDeviceInfoSet &) = delete;
-    TDeviceInfoSet &operator=(const TDeviceInfoSet &) = delete;
-
-    HDEVINFO get() const { return FSet; }
-
-private:
-    HDEVINFO FSet;
-};
+using THandle = std::unique_ptr<void, TFree<&::CloseHandle>>;
+using TDeviceInfoSet = std::unique_ptr<void, TFree<&::SetupDiDestroyDeviceInfoList>>;
 
 // The storage device number of a volume or disk. Opened with no access at
 // all: nothing is read from the device, so the open neither waits on it nor
